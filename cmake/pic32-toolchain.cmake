@@ -1,0 +1,12 @@
+# Cross build for the PIC32MX340F512H with Debian's mipsel-linux-gnu compiler.
+set(CMAKE_SYSTEM_NAME Generic)
+set(CMAKE_SYSTEM_PROCESSOR mips)
+set(CMAKE_C_COMPILER mipsel-linux-gnu-gcc)
+set(CMAKE_CXX_COMPILER mipsel-linux-gnu-g++)
+set(CMAKE_ASM_COMPILER mipsel-linux-gnu-gcc)
+set(CMAKE_OBJCOPY mipsel-linux-gnu-objcopy CACHE FILEPATH "objcopy")
+set(CMAKE_SIZE mipsel-linux-gnu-size CACHE FILEPATH "size")
+set(CMAKE_TRY_COMPILE_TARGET_TYPE STATIC_LIBRARY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
