@@ -8,6 +8,7 @@ if(TESSIVO_PIC32)
     -ffreestanding -fno-builtin -fno-exceptions -fno-rtti
     -fno-asynchronous-unwind-tables -fno-unwind-tables
     -ffunction-sections -fdata-sections -Os)
+  include_directories(SYSTEM ${PROJECT_SOURCE_DIR}/cmake/pic32-include)
   add_compile_options($<$<COMPILE_LANGUAGE:CXX>:-fno-threadsafe-statics>)
   add_compile_options($<$<COMPILE_LANGUAGE:CXX>:-fno-use-cxa-atexit>)
 else()

@@ -1,0 +1,52 @@
+#include "tests/support/firmware_harness.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "app/tick.h"
+#include "platform/pic32/sim/vectors.h"
+
+namespace test_support {
+
+constexpr const char* kChildMarker = "TESSIVO_ISOLATED_CHILD";
+
+void start_tick(sim::Board& board) {
+    sim::install_firmware_vectors(board);
+    INTEnableSystemMultiVectoredInt();
+    OpenCoreTimer(CORE_TICKS_PER_MS);
+    IFS0CLR = IFS0_CTIF;
+    IPC0CLR = IPC0_CTIP_MASK | IPC0_CTIS_MASK;
+    IPC0SET = 2u << IPC0_CTIP_SHIFT;
+    IEC0SET = IEC0_CTIE;
+}
+
+void run_isolated(const std::function<void()>& body) {
+    // In the fresh process the body simply runs.
+    if (std::getenv(kChildMarker)) {
+        body();
+        return;
+    }
+    // Otherwise run this very test again in a new process image, where every
+    // global starts from its power-up value.
+    const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    const std::string filter = std::string("--gtest_filter=") + info->test_suite_name() + "." + info->name();
+    std::fflush(nullptr);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0) << "fork failed";
+    if (pid == 0) {
+        setenv(kChildMarker, "1", 1);
+        execl("/proc/self/exe", "/proc/self/exe", filter.c_str(), "--gtest_brief=1", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status)) << "child died with signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the isolated run failed (see its output above)";
+}
+
+}  // namespace test_support
