@@ -1,0 +1,71 @@
+#include "app/decoder.h"
+
+#include <cstdint>
+
+#include "platform/pic32/pic32.h"
+
+namespace {
+
+constexpr uint32_t VS_XDCS = 1u << 2;   // RG2
+constexpr uint32_t VS_XCS = 1u << 3;    // RG3
+constexpr uint32_t VS_XRESET = 1u << 9; // RG9
+constexpr uint32_t VS_DREQ = 1u << 9;   // RD9
+
+// Mode 0 master, 8-bit: module on, output changes on the falling edge.
+constexpr uint32_t VS_SPI_CONFIG = SPICON_ON | SPICON_CKE | SPICON_MSTEN;
+// 80 MHz / (2 x 801): slow enough for the decoder before its clock multiplier is set.
+constexpr uint32_t VS_BRG_SLOW = 800;
+// 80 MHz / (2 x 6) = 6.67 MHz once the multiplier is on.
+constexpr uint32_t VS_BRG_FAST = 5;
+
+constexpr char SCI_WRITE = 0x02;
+constexpr char SCI_MODE = 0x00;
+constexpr char SCI_CLOCKF = 0x03;
+constexpr unsigned short SM_SDINEW = 0x0800;
+constexpr unsigned short CLOCKF_MULT_6 = 0xC000;
+
+bool dreq_high() { return (PORTD & VS_DREQ) != 0; }
+
+}  // namespace
+
+char write_VS(char x) {
+    SPI2BUF = static_cast<uint8_t>(x);
+    while (!(SPI2STAT & SPISTAT_SPIRBF)) {
+    }
+    return static_cast<char>(SPI2BUF & 0xFFu);
+}
+
+void write_SCI_VS(char reg, unsigned short dat) {
+    while (!dreq_high()) PORTGSET = VS_XDCS;
+    PORTGCLR = VS_XCS;
+    write_VS(SCI_WRITE);
+    write_VS(reg);
+    write_VS(static_cast<char>(dat >> 8));
+    write_VS(static_cast<char>(dat & 0xFF));
+    PORTGSET = VS_XCS | VS_XDCS;
+}
+
+void write_SDI_VS(char x) {
+    PORTGSET = VS_XCS;
+    PORTGCLR = VS_XDCS;
+    write_VS(x);
+    PORTGSET = VS_XCS | VS_XDCS;
+}
+
+void Init_VS() {
+    SPI2CON = VS_SPI_CONFIG;
+    SPI2BRG = VS_BRG_SLOW;
+
+    PORTGCLR = VS_XRESET;
+    Nop();
+    Nop();
+    Nop();
+    Nop();
+    PORTGSET = VS_XRESET;
+
+    write_SCI_VS(SCI_MODE, SM_SDINEW);
+    write_SCI_VS(SCI_CLOCKF, CLOCKF_MULT_6);
+    SPI2BRG = VS_BRG_FAST;
+    while (!dreq_high()) {
+    }
+}

@@ -1,0 +1,210 @@
+// The panel driver on the simulated board, checked by the SSD1963 model.
+#include <gtest/gtest.h>
+#include <png.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/panel.h"
+#include "platform/pic32/pic32.h"
+#include "sim/panel_model.h"
+#include "tests/support/firmware_harness.h"
+
+namespace {
+
+using sim::PanelModel;
+using Command = PanelModel::Command;
+
+constexpr uint32_t kReset = 1u << 1, kStrobe = 1u << 3, kSelect = 1u << 4, kDataSelect = 1u << 5;
+
+// The controller set-up the panel needs, in order.
+const std::vector<Command> kInitCommands = {
+    {0xE2, {0x23, 0x02, 0x04}},
+    {0xE0, {0x01}},
+    {0xE0, {0x03}},
+    {0x01, {}},
+    {0xE6, {0x03, 0xFF, 0xFF}},
+    {0xB0, {0x27, 0x00, 0x03, 0x1F, 0x01, 0xDF, 0x00}},
+    {0xB4, {0x03, 0xA0, 0x00, 0x2E, 0x30, 0x00, 0x0F, 0x00}},
+    {0xB6, {0x02, 0x0D, 0x00, 0x10, 0x10, 0x00, 0x08}},
+    {0xBA, {0x0F}},
+    {0xB8, {0x07, 0x01}},
+    {0x36, {0x00}},
+    {0xF0, {0x03}},
+    {0x29, {}},
+    {0xD0, {0x0D}},
+};
+
+class PanelTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        board.attach(panel);
+        // Ports as the board's start-up leaves them: bus low, control lines high.
+        TRISB = 0;
+        PORTB = 0;
+        TRISE = 0x0080;
+        PORTE = 0xFFFFFF7F;
+        test_support::start_tick(board);
+    }
+
+    std::vector<Command> last_commands(size_t n) const {
+        const auto& all = panel.commands();
+        return {all.end() - static_cast<std::ptrdiff_t>(std::min(n, all.size())), all.end()};
+    }
+
+    sim::Board board;
+    PanelModel panel{board};
+};
+
+TEST_F(PanelTest, InitSendsTheControllerSetUpWithoutViolation) {
+    Init_TFT();
+    EXPECT_EQ(panel.commands(), kInitCommands);
+    EXPECT_TRUE(board.violations().empty()) << board.violations().front();
+    EXPECT_EQ(panel.hardware_resets(), 1u);
+    EXPECT_EQ(panel.registers().pixel_interface, 3);
+    EXPECT_TRUE(panel.registers().display_on);
+    EXPECT_FALSE(board.pin(sim::Port::E, 4)) << "chip select stays low";
+}
+
+TEST_F(PanelTest, AddressSetSendsTheWindowHighByteFirst) {
+    struct Case {
+        unsigned x1, y1, x2, y2;
+        std::vector<uint8_t> columns, pages;
+    };
+    const Case cases[] = {
+        {0, 0, 799, 479, {0x00, 0x00, 0x03, 0x1F}, {0x00, 0x00, 0x01, 0xDF}},
+        {99, 99, 199, 199, {0x00, 0x63, 0x00, 0xC7}, {0x00, 0x63, 0x00, 0xC7}},
+        {256, 1, 511, 258, {0x01, 0x00, 0x01, 0xFF}, {0x00, 0x01, 0x01, 0x02}},
+    };
+    Init_TFT();
+    for (const Case& c : cases) {
+        Address_set(c.x1, c.y1, c.x2, c.y2);
+        const std::vector<Command> expected = {{0x2A, c.columns}, {0x2B, c.pages}, {0x2C, {}}};
+        EXPECT_EQ(last_commands(3), expected) << c.x1 << "," << c.y1 << " " << c.x2 << "," << c.y2;
+        EXPECT_EQ(panel.registers().col_start, c.x1);
+        EXPECT_EQ(panel.registers().page_end, c.y2);
+    }
+    EXPECT_TRUE(board.violations().empty());
+}
+
+// A full picture then the green square: every pixel lands where the scan
+// order puts it, the square covers columns and rows 99..199 inclusive.
+TEST_F(PanelTest, PictureAndSquareLandInScanOrder) {
+    const auto picture = [](uint32_t k) { return static_cast<uint16_t>((k * 2654435761u) >> 16); };
+    Init_TFT();
+    Address_set(0, 0, 799, 479);
+    for (uint32_t k = 0; k < 800u * 480u; ++k) LCD_WR_Data(static_cast<short>(picture(k)));
+    Address_set(99, 99, 199, 199);
+    for (int k = 0; k < 101 * 101; ++k) LCD_WR_Data(0x07E0);
+
+    EXPECT_TRUE(board.violations().empty());
+    EXPECT_EQ(panel.pixel_count(), 384'000u + 10'201u);
+    int wrong = 0;
+    for (int y = 0; y < 480; ++y)
+        for (int x = 0; x < 800; ++x) {
+            const bool square = x >= 99 && x <= 199 && y >= 99 && y <= 199;
+            const uint16_t want = square ? 0x07E0 : picture(static_cast<uint32_t>(y * 800 + x));
+            if (panel.pixel(x, y) != want && ++wrong <= 5)
+                ADD_FAILURE() << "pixel " << x << "," << y << " is " << panel.pixel(x, y) << ", want " << want;
+        }
+    EXPECT_EQ(wrong, 0);
+}
+
+// After a data write the reset and data-select lines are high; after a command
+// write data-select stays low until the next data write. The strobe always ends high.
+TEST_F(PanelTest, ControlLinesAfterEachWrite) {
+    struct Step {
+        const char* what;
+        void (*write)();
+        bool reset, data_select;
+    };
+    const Step steps[] = {
+        {"command", [] { LCD_WR_REG(0x2C); }, true, false},
+        {"time passing", [] { sim::Board::current()->advance(sim::cycles_from_ms(3)); }, true, false},
+        {"data", [] { LCD_WR_Data(0x1234); }, true, true},
+        {"reset line pulled low", [] { PORTECLR = kReset; }, false, true},
+        {"data after it", [] { LCD_WR_Data(-1); }, true, true},
+        {"command again", [] { LCD_WR_REG(0x00); }, true, false},
+    };
+    PORTECLR = kSelect;
+    for (const Step& s : steps) {
+        s.write();
+        EXPECT_EQ(board.pin(sim::Port::E, 1), s.reset) << s.what;
+        EXPECT_EQ(board.pin(sim::Port::E, 5), s.data_select) << s.what;
+        EXPECT_TRUE(board.pin(sim::Port::E, 3)) << s.what;
+    }
+    EXPECT_EQ(board.pins(sim::Port::B), 0u);
+}
+
+// Driver faults the model must catch: each records a violation naming it.
+TEST_F(PanelTest, ModelCatchesDriverFaults) {
+    struct Fault {
+        const char* what;
+        void (*act)();
+        const char* reported;
+    };
+    const Fault faults[] = {
+        {"pixel before write_memory_start", [] { LCD_WR_Data(0x1234); }, "before write_memory_start"},
+        {"parameters missing", [] { LCD_WR_REG(0xB0); LCD_WR_Data(0x27); LCD_WR_REG(0x29); }, "got 1 of its 7"},
+        {"command while reset is held", [] { PORTECLR = kReset; LCD_WR_REG(0x29); }, "while reset is held"},
+        {"data with no command", [] { PORTECLR = kReset; PORTESET = kReset; LCD_WR_Data(1); }, "with no command"},
+        {"pixels in 24-bit mode",
+         [] { LCD_WR_REG(0xF0); LCD_WR_Data(5); Address_set(0, 0, 1, 1); LCD_WR_Data(1); LCD_WR_Data(2); },
+         "not 16-bit RGB565"},
+        {"window off the panel", [] { Address_set(0, 0, 800, 479); }, "not inside the panel"},
+        {"unknown command", [] { LCD_WR_REG(0x99); }, "unknown command 0x99"},
+    };
+    Init_TFT();
+    ASSERT_TRUE(board.violations().empty());
+    size_t seen = 0;
+    for (const Fault& f : faults) {
+        f.act();
+        ASSERT_EQ(board.violations().size(), seen + 1) << f.what;
+        EXPECT_NE(board.violations().back().find(f.reported), std::string::npos)
+            << f.what << ": " << board.violations().back();
+        seen = board.violations().size();
+        Init_TFT();  // a clean controller for the next fault
+        ASSERT_EQ(board.violations().size(), seen) << "after " << f.what;
+    }
+}
+
+// The frame buffer files: raw little-endian RGB565 and PNG, row 0 first.
+TEST_F(PanelTest, WritesFrameAsRawAndPng) {
+    Init_TFT();
+    Address_set(1, 0, 1, 0);
+    LCD_WR_Data(static_cast<short>(0xF81F));  // magenta at (1, 0)
+    Address_set(799, 479, 799, 479);
+    LCD_WR_Data(0x07E0);  // green in the last corner
+
+    const std::string raw = testing::TempDir() + "avio_panel.raw", png = testing::TempDir() + "avio_panel.png";
+    ASSERT_TRUE(panel.write_raw(raw));
+    ASSERT_TRUE(panel.write_png(png));
+
+    std::FILE* f = std::fopen(raw.c_str(), "rb");
+    ASSERT_NE(f, nullptr);
+    std::vector<uint8_t> bytes(800 * 480 * 2 + 1);
+    const size_t n = std::fread(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+    ASSERT_EQ(n, 800u * 480u * 2u);
+    EXPECT_EQ(bytes[2], 0x1F);
+    EXPECT_EQ(bytes[3], 0xF8);
+    EXPECT_EQ(bytes[n - 2], 0xE0);
+    EXPECT_EQ(bytes[n - 1], 0x07);
+
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    ASSERT_TRUE(png_image_begin_read_from_file(&image, png.c_str()));
+    image.format = PNG_FORMAT_RGB;
+    std::vector<uint8_t> rgb(PNG_IMAGE_SIZE(image));
+    ASSERT_TRUE(png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr));
+    EXPECT_EQ(image.width, 800u);
+    EXPECT_EQ(image.height, 480u);
+    EXPECT_EQ((std::vector<uint8_t>{rgb[3], rgb[4], rgb[5]}), (std::vector<uint8_t>{255, 0, 255}));
+    EXPECT_EQ((std::vector<uint8_t>{rgb[rgb.size() - 3], rgb[rgb.size() - 2], rgb[rgb.size() - 1]}),
+              (std::vector<uint8_t>{0, 255, 0}));
+    std::remove(raw.c_str());
+    std::remove(png.c_str());
+}
+
+}  // namespace
