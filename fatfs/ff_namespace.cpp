@@ -65,6 +65,43 @@ FRESULT check_not_inside(FATFS* fs, DWORD dcl, DWORD parent)
     return FR_OK;
 }
 
+/* Checksum of a short name, as long-name entries of other systems record it. */
+BYTE short_name_sum(const BYTE* dir)
+{
+    BYTE sum = 0;
+    for (UINT i = 0; i < 11; i++) sum = (BYTE)(((sum & 1) << 7) + (sum >> 1) + dir[DIR_Name + i]);
+    return sum;
+}
+
+/* Other systems put long-name entries right before the short entry they
+ * belong to. Removing the short entry alone would leave them orphaned (a
+ * damaged directory to a checker), so they are deleted with it: walking back
+ * from entry `index` while the entries carry the short name's checksum. */
+constexpr UINT LFN_MAX_ENTRIES = 20; /* 255 characters, 13 per entry */
+constexpr BYTE LFN_LAST = 0x40;      /* sequence flag of the first entry in the table */
+constexpr UINT LDIR_Chksum = 13;
+
+FRESULT remove_long_name(const DIR* entry, BYTE sum)
+{
+    DIR dj;
+    copy_cursor(&dj, entry);
+    FATFS* fs = dj.fs;
+    const WORD index = entry->index;
+    for (UINT k = 1; k <= LFN_MAX_ENTRIES && k <= index; k++) {
+        FRESULT res = dir_sdi(&dj, (WORD)(index - k));
+        if (res == FR_OK) res = move_window(fs, dj.sect);
+        if (res != FR_OK) return res;
+        BYTE* e = dj.dir;
+        if (e[DIR_Attr] != ATTR_LONG_NAME || e[DIR_Name] == DDE || e[DIR_Name] == 0 || e[LDIR_Chksum] != sum)
+            break;
+        const BYTE ord = e[DIR_Name];
+        e[DIR_Name] = DDE;
+        fs->wflag = 1;
+        if (ord & LFN_LAST) break;
+    }
+    return FR_OK;
+}
+
 } // namespace
 
 FRESULT f_unlink(const TCHAR* path)
@@ -94,7 +131,9 @@ FRESULT f_unlink(const TCHAR* path)
         if (res != FR_OK) return res;
     }
 
+    const BYTE sum = short_name_sum(dj.dir);
     res = dir_remove(&dj);
+    if (res == FR_OK) res = remove_long_name(&dj, sum);
     if (res == FR_OK && dclst != 0) res = remove_chain(fs, dclst);
     if (res == FR_OK) res = sync(fs);
     return res;
@@ -189,6 +228,7 @@ FRESULT f_rename(const TCHAR* path_old, const TCHAR* path_new)
     mem_cpy(saved, djo.dir + DIR_Attr, sizeof saved);
     const BYTE attr = saved[0];
     const DWORD dcl = ld_clust(djo.dir);
+    const BYTE sum = short_name_sum(djo.dir);
 
     DIR djn;
     copy_cursor(&djn, &djo);
@@ -224,6 +264,7 @@ FRESULT f_rename(const TCHAR* path_old, const TCHAR* path_new)
         }
     }
     res = dir_remove(&djo);
+    if (res == FR_OK) res = remove_long_name(&djo, sum);
     if (res != FR_OK) return res;
     return sync(fs);
 }

@@ -190,6 +190,48 @@ TEST_P(NamespaceTest, WriteProtectedMediumRefusesChanges)
     EXPECT_EQ(f_stat("/F.TXT", &fi), FR_OK);
 }
 
+// Long-name entries another system wrote before a short entry go with it.
+TEST_P(NamespaceTest, RemovingAnEntryRemovesItsLongName)
+{
+    ASSERT_EQ(f_mkdir("/D"), FR_OK);
+    for (const char* p : {"/D/L1", "/D/L2", "/D/SHORT.TXT", "/D/L3", "/D/L4", "/D/KEEP.TXT"}) put(p, "x");
+    DIR dj;
+    dj.fs = &fs_;
+    dj.sclust = first_cluster("/D");
+    auto entry = [&](WORD index) {
+        EXPECT_EQ(dir_sdi(&dj, index), FR_OK);
+        EXPECT_EQ(move_window(&fs_, dj.sect), FR_OK);
+        return dj.dir;
+    };
+    auto sum_of = [&](WORD index) {
+        const BYTE* e = entry(index);
+        BYTE sum = 0;
+        for (int i = 0; i < 11; i++) sum = static_cast<BYTE>(((sum & 1) << 7) + (sum >> 1) + e[i]);
+        return sum;
+    };
+    // Entries 2, 3: long name of SHORT.TXT (entry 4); 5, 6: of KEEP.TXT (7),
+    // but entry 6 carries a wrong checksum, so it and 5 are not KEEP's.
+    const BYTE short_sum = sum_of(4), keep_sum = sum_of(7);
+    const struct { WORD index; BYTE ord; BYTE sum; } lfn[] = {
+        {2, 0x42, short_sum}, {3, 0x01, short_sum}, {5, 0x42, keep_sum}, {6, 0x01, static_cast<BYTE>(keep_sum + 1)}};
+    for (const auto& l : lfn) {
+        BYTE* e = entry(l.index);
+        e[0] = l.ord;
+        e[DIR_Attr] = ATTR_LONG_NAME;
+        e[13] = l.sum;
+        fs_.wflag = 1;
+    }
+    ASSERT_EQ(sync(&fs_), FR_OK);
+
+    ASSERT_EQ(f_unlink("/D/SHORT.TXT"), FR_OK);
+    EXPECT_EQ(entry(2)[0], DDE);
+    EXPECT_EQ(entry(3)[0], DDE);
+    ASSERT_EQ(f_rename("/D/KEEP.TXT", "/KEPT.TXT"), FR_OK);
+    EXPECT_EQ(entry(5)[0], 0x42) << "not part of the moved entry's name";
+    EXPECT_EQ(entry(6)[0], 0x01);
+    EXPECT_EQ(entry(7)[0], DDE);
+}
+
 INSTANTIATE_TEST_SUITE_P(Volumes, NamespaceTest, ::testing::Values(FAT12_SMALL, FAT32_SMALL),
                          [](const auto& info) { return info.param.sectors == FAT12_SMALL.sectors ? "Fat12" : "Fat32"; });
 

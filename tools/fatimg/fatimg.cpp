@@ -84,7 +84,7 @@ const char* result_text(FRESULT res)
     case FR_NO_FILE: return "no such file";
     case FR_NO_PATH: return "no such directory";
     case FR_INVALID_NAME: return "not a valid 8.3 path for this command";
-    case FR_DENIED: return "access denied (read-only, not empty, or volume full)";
+    case FR_DENIED: return "access denied: read-only, not empty, current directory or no room";
     case FR_EXIST: return "already exists";
     case FR_WRITE_PROTECTED: return "the image is write-protected";
     case FR_NO_FILESYSTEM: return "no FAT volume in the image";
