@@ -67,6 +67,8 @@ std::string describe(uint8_t code) {
 
 // The PLL needs this long after it is enabled before it may clock the controller.
 constexpr Cycle kPllLockCycles = cycles_from_us(100);
+// After soft_reset the controller reloads its defaults and takes no command for 5 ms.
+constexpr Cycle kSoftResetCycles = cycles_from_ms(5);
 // Pixel interface code of 16-bit RGB565.
 constexpr uint8_t kPixel565 = 3;
 
@@ -79,6 +81,7 @@ PanelModel::PanelModel(Board& board) : board_(board), frame_(static_cast<size_t>
 void PanelModel::power_on_state() {
     regs_ = Registers{};
     have_command_ = false;
+    soft_reset_pending_ = false;
     expected_params_ = 0;
     params_seen_ = 0;
     x_ = y_ = 0;
@@ -123,6 +126,9 @@ void PanelModel::finish_command() {
 void PanelModel::latch_command(uint8_t code) {
     finish_command();
     ++command_count_;
+    if (soft_reset_pending_ && board_.now() - soft_reset_at_ < kSoftResetCycles)
+        violation("command " + describe(code) + " within 5 ms of soft_reset");
+    soft_reset_pending_ = false;
     const CommandInfo* info = find_command(code);
     if (!info) violation("unknown command " + hex(code, 2));
     have_command_ = true;
@@ -139,6 +145,8 @@ void PanelModel::latch_command(uint8_t code) {
             regs_ = Registers{};
             regs_.pll_mn = kept.pll_mn;
             regs_.pll = kept.pll;
+            soft_reset_pending_ = true;
+            soft_reset_at_ = board_.now();
             break;
         }
         case 0x28: regs_.display_on = false; break;

@@ -96,6 +96,8 @@ private:
     uint32_t params_seen_ = 0;
     bool burst_fault_reported_ = false;  // one report per pixel burst, not per pixel
     Cycle pll_enabled_at_ = 0;
+    bool soft_reset_pending_ = false;
+    Cycle soft_reset_at_ = 0;
     uint16_t x_ = 0, y_ = 0;  // write pointer inside the window
     uint64_t command_count_ = 0;
     uint64_t pixel_count_ = 0;

@@ -154,6 +154,7 @@ TEST_F(PanelTest, ModelCatchesDriverFaults) {
          "not 16-bit RGB565"},
         {"window off the panel", [] { Address_set(0, 0, 800, 479); }, "not inside the panel"},
         {"unknown command", [] { LCD_WR_REG(0x99); }, "unknown command 0x99"},
+        {"no pause after soft_reset", [] { LCD_WR_REG(0x01); LCD_WR_REG(0x29); }, "within 5 ms of soft_reset"},
     };
     Init_TFT();
     ASSERT_TRUE(board.violations().empty());
