@@ -308,7 +308,9 @@ bool DecoderModel::write_wav(const std::string& path) const {
         h.push_back(static_cast<uint8_t>(v));
         h.push_back(static_cast<uint8_t>(v >> 8));
     };
-    const auto tag = [&](const char* t) { h.insert(h.end(), t, t + 4); };
+    const auto tag = [&](const char* t) {
+        for (int i = 0; i < 4; ++i) h.push_back(static_cast<uint8_t>(t[i]));
+    };
     tag("RIFF");
     u32(36 + data_bytes);
     tag("WAVE");

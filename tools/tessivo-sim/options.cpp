@@ -1,0 +1,104 @@
+#include "tools/tessivo-sim/options.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace tessivo_sim {
+namespace {
+
+const char kUsage[] =
+    "usage: tessivo-sim [options]\n"
+    "Runs the tessivo firmware on the simulated board: the picture from the card\n"
+    "on the panel, the green square, then the music through the decoder.\n"
+    "\n"
+    "  --card IMAGE          card image to insert (default: the built-in demo card);\n"
+    "                        the file is never changed: writes stay in memory\n"
+    "  --card-type TYPE      mmc, sdv1, sdsc, sdhc, sdxc, or none for an empty socket\n"
+    "                        (default: sdsc up to 2 GB, sdhc up to 32 GB, sdxc above)\n"
+    "  --passes N            stop after N completed playback passes (default 1)\n"
+    "  --max-seconds S       stop after S seconds of board time (default 600)\n"
+    "  --panel-png FILE      write the panel as PNG at the end (default tessivo-panel.png)\n"
+    "  --no-panel-png        do not write the panel PNG\n"
+    "  --panel-raw FILE      write the panel as 800x480 little-endian RGB565, row 0 first\n"
+    "  --sdi-dump FILE       write every byte the decoder received on SDI\n"
+    "  --audio FILE.wav      write the audio the decoder played\n"
+    "  --report-json FILE    write the run's figures as one JSON object\n"
+    "  --quiet               no progress line and no report on the terminal\n"
+    "  --help                this text\n"
+    "\n"
+    "Exit status: 0 after a run without protocol violations, 1 when a model\n"
+    "recorded violations, 2 for a usage error or an unreadable card image.\n";
+
+bool parse_number(const char* text, double& out) {
+    char* end = nullptr;
+    errno = 0;
+    out = std::strtod(text, &end);
+    return errno == 0 && end != text && *end == '\0' && std::isfinite(out);
+}
+
+}  // namespace
+
+std::optional<Options> parse_options(int argc, char** argv, int& exit_code) {
+    Options o;
+    auto fail = [&](const std::string& message) -> std::optional<Options> {
+        std::fprintf(stderr, "tessivo-sim: %s (try --help)\n", message.c_str());
+        exit_code = 2;
+        return std::nullopt;
+    };
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(kUsage, stdout);
+            exit_code = 0;
+            return std::nullopt;
+        }
+        if (arg == "--quiet") {
+            o.quiet = true;
+            continue;
+        }
+        if (arg == "--no-panel-png") {
+            o.panel_png.clear();
+            continue;
+        }
+        static const char* const with_value[] = {"--card", "--card-type", "--passes", "--max-seconds", "--panel-png",
+                                                 "--panel-raw", "--sdi-dump", "--audio", "--report-json"};
+        bool known = false;
+        for (const char* name : with_value) known = known || arg == name;
+        if (!known) return fail("unknown option '" + arg + "'");
+        if (i + 1 >= argc) return fail(arg + " needs a value");
+        const std::string value = argv[++i];
+        if (arg == "--card") {
+            o.card = value;
+        } else if (arg == "--card-type") {
+            static const char* const types[] = {"mmc", "sdv1", "sdsc", "sdhc", "sdxc", "none"};
+            bool ok = false;
+            for (const char* t : types) ok = ok || value == t;
+            if (!ok) return fail("--card-type '" + value + "': expected mmc, sdv1, sdsc, sdhc, sdxc or none");
+            o.card_type = value;
+        } else if (arg == "--passes") {
+            double n = 0;
+            if (!parse_number(value.c_str(), n) || n < 1 || n != std::floor(n) || n > 1e9)
+                return fail("--passes '" + value + "': expected a whole number of at least 1");
+            o.passes = static_cast<long>(n);
+        } else if (arg == "--max-seconds") {
+            if (!parse_number(value.c_str(), o.max_seconds) || o.max_seconds <= 0 || o.max_seconds > 1e6)
+                return fail("--max-seconds '" + value + "': expected a number of seconds above 0");
+        } else if (arg == "--panel-png") {
+            o.panel_png = value;
+        } else if (arg == "--panel-raw") {
+            o.panel_raw = value;
+        } else if (arg == "--sdi-dump") {
+            o.sdi_dump = value;
+        } else if (arg == "--audio") {
+            o.audio = value;
+        } else {
+            o.report_json = value;
+        }
+    }
+    return o;
+}
+
+}  // namespace tessivo_sim

@@ -1,0 +1,24 @@
+#pragma once
+// Command line of tessivo-sim.
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tessivo_sim {
+
+struct Options {
+    std::string card;        // image file; empty: the built-in demo card
+    std::string card_type;   // mmc, sdv1, sdsc, sdhc, sdxc, none; empty: chosen by size
+    long passes = 1;
+    double max_seconds = 600.0;
+    std::string panel_png = "tessivo-panel.png";  // "" (from --no-panel-png): none
+    std::string panel_raw, sdi_dump, audio, report_json;
+    bool quiet = false;
+};
+
+// Parses argv. On --help prints the usage and sets `exit_code` to 0; on an
+// error prints one line naming the problem and sets it to 2. Returns nothing
+// in both cases.
+std::optional<Options> parse_options(int argc, char** argv, int& exit_code);
+
+}  // namespace tessivo_sim
