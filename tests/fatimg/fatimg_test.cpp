@@ -1,0 +1,297 @@
+// fatimg run as a program on images made by itself, by mkfs.fat and by
+// mtools; fsck.fat must find nothing to fix after its writes.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Result {
+    int rc = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string slurp(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    std::string data(static_cast<size_t>(std::max<std::streamoff>(in.tellg(), 0)), '\0');
+    in.seekg(0);
+    in.read(data.data(), static_cast<std::streamsize>(data.size()));
+    return data;
+}
+
+void spit(const std::string& path, const std::string& data)
+{
+    std::ofstream(path, std::ios::binary) << data;
+}
+
+std::string blob(size_t n, unsigned seed)
+{
+    std::string s(n, '\0');
+    unsigned x = seed;
+    for (auto& c : s) {
+        x = x * 1103515245u + 12345u;
+        c = static_cast<char>(x >> 16);
+    }
+    return s;
+}
+
+bool have_tools()
+{
+    return std::system("(command -v fsck.fat && command -v mkfs.fat && command -v mcopy) >/dev/null 2>&1") == 0;
+}
+
+class FatimgTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!have_tools()) GTEST_SKIP() << "dosfstools or mtools not installed";
+        char tmpl[] = "/tmp/fatimg_test_XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir_ = tmpl;
+        img_ = dir_ + "/card.img";
+    }
+    void TearDown() override
+    {
+        if (!dir_.empty()) fs::remove_all(dir_);
+    }
+
+    Result sh(const std::string& cmd)
+    {
+        Result r;
+        const std::string out = dir_ + "/.out", err = dir_ + "/.err";
+        const int status =
+            std::system(("MTOOLS_SKIP_CHECK=1 " + cmd + " >" + out + " 2>" + err + " </dev/null").c_str());
+        r.rc = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        r.out = slurp(out);
+        r.err = slurp(err);
+        return r;
+    }
+    Result fatimg(const std::string& args) { return sh(std::string(FATIMG_PATH) + " " + img_ + " " + args); }
+    // Runs fatimg and requires success.
+    std::string ok(const std::string& args)
+    {
+        const Result r = fatimg(args);
+        EXPECT_EQ(r.rc, 0) << "fatimg " << args << "\n" << r.err;
+        EXPECT_EQ(r.err, "") << args;
+        return r.out;
+    }
+    // fsck.fat -n on the volume (cut out of a partitioned image at `offset`).
+    void expect_fsck_clean(uint64_t offset = 0)
+    {
+        std::string vol = img_;
+        if (offset) {
+            vol = dir_ + "/vol.img";
+            ASSERT_EQ(sh("dd if=" + img_ + " of=" + vol + " bs=512 skip=" + std::to_string(offset / 512) +
+                         " conv=sparse status=none").rc,
+                      0);
+        }
+        const Result r = sh("fsck.fat -n " + vol);
+        EXPECT_EQ(r.rc, 0) << r.out << r.err;
+    }
+    std::string local(const std::string& name) { return dir_ + "/" + name; }
+
+    std::string dir_, img_;
+};
+
+// A sequence of writes through fatimg on each kind of image, then the tree,
+// the contents, fsck.fat and mtools must all agree.
+struct ImageKind {
+    const char* name;
+    const char* make;       // shell command; {img} is the image
+    uint64_t offset;        // byte offset of the volume for mtools and fsck
+};
+
+const ImageKind KINDS[] = {
+    {"SelfPartitioned", "{fatimg} {img} mkfs --size 48M", 63 * 512},
+    {"SelfWholeFat12", "{fatimg} {img} mkfs --size 4M --sfd", 0},
+    {"SelfFat32SmallClusters", "{fatimg} {img} mkfs --size 40M --sfd --au 512", 0},
+    {"MkfsFat12", "mkfs.fat -F 12 -C {img} 2048", 0},
+    {"MkfsFat16TwoFats", "mkfs.fat -F 16 -C {img} 32768", 0},
+    {"MkfsFat32", "mkfs.fat -F 32 -s 1 -C {img} 40000", 0},
+};
+
+class WriteSequence : public FatimgTest, public ::testing::WithParamInterface<ImageKind> {};
+
+TEST_P(WriteSequence, TreeContentsFsckAndMtoolsAgree)
+{
+    const ImageKind& k = GetParam();
+    std::string make = k.make;
+    for (auto [key, val] : {std::pair<std::string, std::string>{"{fatimg}", FATIMG_PATH}, {"{img}", img_}}) {
+        for (size_t p; (p = make.find(key)) != std::string::npos;) make.replace(p, key.size(), val);
+    }
+    ASSERT_EQ(sh(make).rc, 0) << make;
+    const std::string mt = "-i " + img_ + "@@" + std::to_string(k.offset) + " ";
+
+    // Something mtools wrote first, with a long name.
+    spit(local("m.txt"), "from mtools\n");
+    ASSERT_EQ(sh("mmd " + mt + "::/MT && mcopy " + mt + local("m.txt") + " '::/MT/Long name.txt'").rc, 0);
+
+    const std::vector<std::pair<std::string, size_t>> files = {
+        {"ZERO.BIN", 0}, {"ONE.BIN", 1}, {"SECTOR.BIN", 512}, {"ODD.BIN", 2049}, {"BIG.BIN", 300000}};
+    ok("mkdir /A");
+    ok("mkdir /A/B");
+    for (size_t i = 0; i < files.size(); i++) {
+        spit(local(files[i].first), blob(files[i].second, static_cast<unsigned>(i)));
+        ok("put " + local(files[i].first) + " /A/B/" + files[i].first);
+    }
+    ok("mv /A/B/ODD.BIN /ODD.BIN");
+    ok("mv /A/B /B");            // a directory changes parent
+    ok("mv /MT/LONGNA~1.TXT /A/M.TXT");
+    ok("rm /MT");
+    ok("rm /B/ONE.BIN");
+    ok("put " + local("ONE.BIN") + " /B/ONE.BIN");  // again, into the freed space
+    ok("put " + local("SECTOR.BIN") + " /B/BIG.BIN");  // replaces a larger file
+    ok("attrib /ODD.BIN +r +h");
+    ok("touch /A/M.TXT --date 2021-06-07 --time 08:09:10");
+    ok("touch /NEW.TXT");
+
+    EXPECT_EQ(ok("tree"),
+              "/NEW.TXT 0\n"
+              "/A/\n"
+              "/A/M.TXT 12\n"
+              "/ODD.BIN 2049\n"
+              "/B/\n"
+              "/B/ZERO.BIN 0\n"
+              "/B/ONE.BIN 1\n"
+              "/B/SECTOR.BIN 512\n"
+              "/B/BIG.BIN 512\n");
+    EXPECT_EQ(ok("tree /b"), "/B/ZERO.BIN 0\n/B/ONE.BIN 1\n/B/SECTOR.BIN 512\n/B/BIG.BIN 512\n");
+    EXPECT_EQ(ok("cat /B/ONE.BIN"), blob(1, 1));
+    ok("get /ODD.BIN " + local("odd.out"));
+    EXPECT_EQ(slurp(local("odd.out")), blob(2049, 3));
+    EXPECT_NE(ok("stat /ODD.BIN").find("-RH-A"), std::string::npos);
+    EXPECT_NE(ok("ls /A").find("2021-06-07 08:09:10"), std::string::npos);
+    expect_fsck_clean(k.offset);
+
+    // mtools reads what fatimg wrote.
+    ASSERT_EQ(sh("mcopy -n " + mt + "::/B/SECTOR.BIN " + local("s.out")).rc, 0);
+    EXPECT_EQ(slurp(local("s.out")), blob(512, 2));
+    ASSERT_EQ(sh("mcopy -n " + mt + "::/A/M.TXT " + local("mm.out")).rc, 0);
+    EXPECT_EQ(slurp(local("mm.out")), "from mtools\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Images, WriteSequence, ::testing::ValuesIn(KINDS),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(FatimgTest, FailuresNameCommandPathAndResult)
+{
+    ok("mkfs --size 8M");
+    ok("mkdir /D");
+    spit(local("f"), "x");
+    ok("put " + local("f") + " /D/F");
+    struct {
+        const char* args;
+        int rc;
+        const char* err;  // start of the message
+    } cases[] = {
+        {"rm /NOPE", 1, "fatimg: rm: /NOPE: FR_NO_FILE "},
+        {"rm /D", 1, "fatimg: rm: /D: FR_DENIED "},
+        {"mkdir /D", 1, "fatimg: mkdir: /D: FR_EXIST "},
+        {"ls /X/Y", 1, "fatimg: ls: /X/Y: FR_NO_PATH "},
+        {"cat /D", 1, "fatimg: cat: /D: FR_NO_FILE "},
+        {"stat /toolongname.txt", 1, "fatimg: stat: /toolongname.txt: FR_INVALID_NAME "},
+        {"mv /D /D/E", 1, "fatimg: mv: /D -> /D/E: FR_INVALID_NAME "},
+        {"put /nonexistent/file /X", 3, "fatimg: put: /nonexistent/file: "},
+        {"frobnicate", 2, "fatimg: unknown command 'frobnicate'"},
+        {"rm", 2, "fatimg: rm: expects PATH"},
+        {"attrib /D/F +x", 2, "fatimg: attrib: bad attribute change: +x"},
+        {"touch /D/F --date 2021-13-01", 2, "fatimg: touch: bad --date"},
+        {"mkfs --au 3", 1, "fatimg: mkfs: "},
+    };
+    for (const auto& c : cases) {
+        const Result r = fatimg(c.args);
+        EXPECT_EQ(r.rc, c.rc) << c.args;
+        EXPECT_EQ(r.err.rfind(c.err, 0), 0u) << c.args << ": " << r.err;
+        if (c.rc == 1) { EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << "one line: " << r.err; }
+    }
+    // FR_MKFS_ABORTED-style results from mkfs, and a missing image.
+    EXPECT_NE(fatimg("mkfs --au 3").err.find("FR_INVALID_PARAMETER"), std::string::npos);
+    const Result missing = sh(std::string(FATIMG_PATH) + " " + local("none.img") + " ls");
+    EXPECT_EQ(missing.rc, 3);
+    EXPECT_NE(missing.err.find("none.img"), std::string::npos);
+    const Result notfat = sh("truncate -s 1M " + local("zero.img") + " && " + FATIMG_PATH + " " + local("zero.img") + " ls");
+    EXPECT_EQ(notfat.rc, 1);
+    EXPECT_NE(notfat.err.find("FR_NO_FILESYSTEM"), std::string::npos);
+}
+
+TEST_F(FatimgTest, HelpGoesToStdout)
+{
+    const Result r = sh(std::string(FATIMG_PATH) + " --help");
+    EXPECT_EQ(r.rc, 0);
+    for (const char* word : {"mkfs", "ls", "tree", "stat", "cat", "get", "put", "mkdir", "rm", "mv", "attrib",
+                             "touch", "df", "Exit status"})
+        EXPECT_NE(r.out.find(word), std::string::npos) << word;
+    EXPECT_EQ(sh(FATIMG_PATH).rc, 2);
+}
+
+TEST_F(FatimgTest, ReadOnlyCommandsLeaveTheImageAlone)
+{
+    ASSERT_EQ(sh("mkfs.fat -F 32 -s 1 -C " + img_ + " 40000").rc, 0);
+    spit(local("f"), blob(5000, 9));
+    ok("mkdir /D");
+    ok("put " + local("f") + " /D/F.BIN");
+    // Unknown free count: df must count, and still write nothing.
+    ASSERT_EQ(sh("printf '\\377\\377\\377\\377' | dd of=" + img_ + " bs=1 seek=" + std::to_string(512 + 488) +
+                 " conv=notrunc status=none").rc,
+              0);
+    const std::string before = slurp(img_);
+    for (const char* args : {"ls", "ls /D", "tree", "stat /D/F.BIN", "cat /D/F.BIN", "df", "attrib /D/F.BIN"})
+        ok(args);
+    ok("get /D/F.BIN " + local("g"));
+    EXPECT_TRUE(slurp(img_) == before);
+    EXPECT_EQ(slurp(local("g")), blob(5000, 9));
+}
+
+TEST_F(FatimgTest, VolumeFullLeavesNoPartialFileAndNeverGrowsTheImage)
+{
+    ok("mkfs --size 2M --sfd");
+    spit(local("big"), blob(3 << 20, 4));
+    const Result r = fatimg("put " + local("big") + " /BIG.BIN");
+    EXPECT_EQ(r.rc, 1);
+    EXPECT_NE(r.err.find("FR_DENIED"), std::string::npos) << r.err;
+    EXPECT_EQ(ok("tree"), "");
+    EXPECT_EQ(fs::file_size(img_), 2u << 20);
+    expect_fsck_clean();
+}
+
+TEST_F(FatimgTest, TruncatedImageIsNeverExtended)
+{
+    ok("mkfs --size 8M --sfd");
+    ASSERT_EQ(sh("truncate -s 1M " + img_).rc, 0);  // the volume now claims more than the file has
+    spit(local("big"), blob(3 << 20, 5));
+    const Result r = fatimg("put " + local("big") + " /BIG.BIN");
+    EXPECT_NE(r.rc, 0);
+    EXPECT_NE(r.err.find("FR_DISK_ERR"), std::string::npos) << r.err;
+    EXPECT_EQ(fs::file_size(img_), 1u << 20);
+}
+
+TEST_F(FatimgTest, MkfsResizesSparselyAndDfReportsTheVolume)
+{
+    ok("mkfs --size 64M");
+    EXPECT_EQ(fs::file_size(img_), 64u << 20);
+    struct stat st;
+    ASSERT_EQ(::stat(img_.c_str(), &st), 0);
+    EXPECT_LT(static_cast<uint64_t>(st.st_blocks) * 512, 4u << 20) << "only the system area is written";
+    const std::string df = ok("df");
+    EXPECT_NE(df.find("FAT16"), std::string::npos) << df;
+    EXPECT_NE(df.find(" 2048 "), std::string::npos) << df;
+    expect_fsck_clean(63 * 512);
+    ok("mkfs --size 3M --sfd");  // shrinks the file, formats again
+    EXPECT_EQ(fs::file_size(img_), 3u << 20);
+    EXPECT_NE(ok("df").find("FAT12"), std::string::npos);
+}
+
+} // namespace
