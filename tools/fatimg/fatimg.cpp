@@ -246,6 +246,10 @@ int cmd_mkfs(const Context& ctx, const Args& args)
         }
         ::close(fd);
     }
+    struct stat st;
+    if (::stat(ctx.image.c_str(), &st) != 0)
+        return host_fail(ctx, ctx.image, std::string(std::strerror(errno)) + " (give --size to create it)");
+    if (st.st_size < 128 * 512) return host_fail(ctx, ctx.image, "too small for a volume (at least 64K)");
     if (!diskimage_open(ctx.image.c_str(), true)) return host_fail(ctx, ctx.image, "cannot open image for writing");
     FATFS fs;
     f_mount(0, &fs);
