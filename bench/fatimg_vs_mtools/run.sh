@@ -13,7 +13,7 @@ build=${1:-$root/build/bench-release}
 reps=${REPS:-5}
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" --target fatimg getfree_bench >/dev/null
+cmake --build "$build" --target fatimg getfree_bench | tail -n 1
 fatimg=$build/tools/fatimg/fatimg
 getfree=$build/bench/fatimg_vs_mtools/getfree_bench
 

@@ -143,13 +143,19 @@ std::string canonical(const std::string& path)
     }
     flush();
     std::string out;
-    for (const auto& p : parts) out += "/" + p;
+    for (const auto& p : parts) {
+        out += '/';
+        out += p;
+    }
     return out.empty() ? "/" : out;
 }
 
 std::string child_path(const std::string& dir, const char* name)
 {
-    return dir == "/" ? "/" + std::string(name) : dir + "/" + name;
+    std::string p = dir == "/" ? std::string() : dir;
+    p += '/';
+    p += name;
+    return p;
 }
 
 std::string attr_text(BYTE a)
