@@ -118,11 +118,14 @@ void DecoderModel::pins_changed(Port port, uint32_t before, uint32_t after) {
 
     if (fell(kXresetBit)) {
         ++hardware_resets_;
+        lost_at_reset_ += fifo_.size();
+        reset_fell_at_ = board_.now();
         reset_held_ = true;
         starting_ = false;
         power_on_state();
     } else if (rose(kXresetBit)) {
         reset_held_ = false;
+        reset_pulse_ = board_.now() - reset_fell_at_;
         starting_ = true;
         ready_at_ = board_.now() + cycles_for(kBootCrystalCycles, kCrystalHz);
     }

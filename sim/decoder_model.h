@@ -80,6 +80,10 @@ public:
     uint64_t frames_decoded() const { return frames_; }
     // Times the FIFO ran dry during playback and music then went on.
     uint64_t underruns() const { return underruns_; }
+    // Stream bytes a hardware reset threw away unplayed (FIFO contents).
+    uint64_t bytes_lost_at_reset() const { return lost_at_reset_; }
+    // Length of the last XRESET low pulse.
+    Cycle last_reset_pulse() const { return reset_pulse_; }
 
     // ---- captures (off by default: a long run holds a lot of audio)
     void capture_audio(bool on) { capture_audio_ = on; }
@@ -133,6 +137,8 @@ private:
     long play_rate_ = 0;
 
     uint64_t hardware_resets_ = 0, sdi_bytes_ = 0, sci_writes_ = 0, frames_ = 0, underruns_ = 0;
+    uint64_t lost_at_reset_ = 0;
+    Cycle reset_fell_at_ = 0, reset_pulse_ = 0;
 
     bool capture_audio_ = false, capture_sdi_ = false;
     std::vector<int16_t> pcm_;

@@ -159,6 +159,7 @@ TEST_F(DecoderTest, InitWaitsForDreq) {
     write_SCI_VS(DecoderModel::SCI_MODE, 0x0000);
     Init_VS();
     EXPECT_EQ(decoder.hardware_resets(), 2u);
+    EXPECT_GT(decoder.bytes_lost_at_reset(), 1000u);
     EXPECT_EQ(decoder.fifo_bytes(), 0u);
     EXPECT_FALSE(decoder.playing());
     EXPECT_EQ(decoder.sci(DecoderModel::SCI_MODE), DecoderModel::SM_SDINEW);
