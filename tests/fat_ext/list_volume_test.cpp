@@ -191,6 +191,20 @@ TEST_F(CwdTest, ChdirResultsAndRelativePaths)
     EXPECT_EQ(f_chdrive(1), FR_INVALID_DRIVE);
 }
 
+TEST_F(CwdTest, LoopingDotdotEndsTheClimb)
+{
+    // A damaged tree: the ".." of SUB names SUB itself.
+    const DWORD sub = first_cluster("/DIR/SUB");
+    ASSERT_EQ(move_window(&fs_, clust2sect(&fs_, sub)), FR_OK);
+    st_clust(fs_.win + SZ_DIR, sub);
+    fs_.wflag = 1;
+    ASSERT_EQ(sync(&fs_), FR_OK);
+    ASSERT_EQ(f_chdir("/DIR/SUB"), FR_OK);
+    std::vector<TCHAR> buf(4096, '#');
+    EXPECT_NE(f_getcwd(buf.data(), static_cast<UINT>(buf.size())), FR_OK);
+    EXPECT_EQ(buf[0], 0);
+}
+
 // --- free space ---------------------------------------------------------------
 
 TEST_F(CwdTest, GetfreeUsesPlausibleCacheAndCountsOtherwise)

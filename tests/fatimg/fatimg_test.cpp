@@ -227,6 +227,25 @@ TEST_F(FatimgTest, FailuresNameCommandPathAndResult)
     EXPECT_NE(notfat.err.find("FR_NO_FILESYSTEM"), std::string::npos);
 }
 
+TEST_F(FatimgTest, TreeOfALoopingDirectoryEnds)
+{
+    ok("mkfs --size 4M --sfd");
+    ok("mkdir /A");
+    ok("mkdir /A/LOOP");
+    // Point LOOP's entry at A: the tree below A now contains itself.
+    std::string image = slurp(img_);
+    const size_t a = image.find(std::string("A          \x10", 12));
+    const size_t loop = image.find(std::string("LOOP       \x10", 12));
+    ASSERT_NE(a, std::string::npos);
+    ASSERT_NE(loop, std::string::npos);
+    for (int i : {20, 21, 26, 27}) image[loop + i] = image[a + i];
+    spit(img_, image);
+    const Result r = fatimg("tree");
+    EXPECT_EQ(r.rc, 1);
+    EXPECT_EQ(r.out, "/A/\n/A/LOOP/\n");
+    EXPECT_NE(r.err.find("/A/LOOP: FR_INT_ERR"), std::string::npos) << r.err;
+}
+
 TEST_F(FatimgTest, HelpGoesToStdout)
 {
     const Result r = sh(std::string(FATIMG_PATH) + " --help");
