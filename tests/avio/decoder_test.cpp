@@ -202,6 +202,22 @@ TEST_F(DecoderTest, StreamedMp3DecodesLikeTheFile) {
     std::remove(wav.c_str());
 }
 
+// Bytes that are no MP3 stream (here a run of zeros and a cut-off frame) are
+// skipped, and the music after them plays as it would alone.
+TEST_F(DecoderTest, JunkBeforeTheMusicIsSkipped) {
+    const std::vector<uint8_t> mp3 = read_file(AVIO_DATA_DIR "/tone.mp3");
+    std::vector<uint8_t> junk(5000, 0x00);
+    junk.insert(junk.end(), {0xFF, 0xFB, 0x90, 0x64, 0x00, 0x00});
+    decoder.capture_audio(true);
+    Init_VS();
+    stream(junk.data(), junk.size());
+    stream(mp3.data(), mp3.size());
+    while (decoder.playing()) board.advance(sim::cycles_from_ms(5));
+    EXPECT_TRUE(board.violations().empty()) << first_violation();
+    EXPECT_EQ(decoder.underruns(), 0u);
+    EXPECT_TRUE(decoder.pcm() == decode_directly(mp3)) << decoder.pcm().size() << " samples";
+}
+
 // A pause in sending longer than the FIFO lasts is an underrun; the end of the
 // music is not.
 TEST_F(DecoderTest, CountsUnderrunWhenTheFifoRunsDry) {
