@@ -6,6 +6,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -185,6 +188,98 @@ TEST_P(WriteSequence, TreeContentsFsckAndMtoolsAgree)
 
 INSTANTIATE_TEST_SUITE_P(Images, WriteSequence, ::testing::ValuesIn(KINDS),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A long pseudo-random sequence of writes, checked against a model of the
+// tree, then by fsck.fat and by reading every file back.
+class RandomSequence : public FatimgTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(RandomSequence, MatchesModelAndFsckIsClean)
+{
+    std::string make = GetParam();
+    make.replace(make.find("{img}"), 5, img_);
+    if (make.rfind("fatimg", 0) == 0) make.replace(0, 6, FATIMG_PATH);
+    ASSERT_EQ(sh(make).rc, 0) << make;
+
+    std::map<std::string, unsigned> files;  // path -> content seed (size follows from it)
+    std::set<std::string> dirs = {""};       // "" is the root
+    auto size_of = [](unsigned seed) { return std::vector<size_t>{0, 1, 511, 512, 513, 2048, 5000, 40000}[seed % 8]; };
+    auto under = [](const std::string& p, const std::string& d) { return p.size() > d.size() && p.compare(0, d.size() + 1, d + "/") == 0; };
+    auto pick_dir = [&](unsigned r) { return *std::next(dirs.begin(), r % dirs.size()); };
+    unsigned x = 12345;
+    auto rnd = [&]() { return x = x * 1103515245u + 12345u, x >> 8; };
+
+    for (int step = 0; step < 120; step++) {
+        const unsigned op = rnd() % 10;
+        const std::string d = pick_dir(rnd());
+        if (op < 2 && dirs.size() < 12) {
+            const std::string p = d + "/D" + std::to_string(rnd() % 50);
+            if (dirs.count(p) || files.count(p)) continue;
+            ok("mkdir " + p);
+            dirs.insert(p);
+        } else if (op < 6) {
+            const std::string p = d + "/F" + std::to_string(rnd() % 40) + ".BIN";
+            if (dirs.count(p)) continue;
+            const unsigned seed = rnd();
+            spit(local("in"), blob(size_of(seed), seed));
+            ok("put " + local("in") + " " + p);
+            files[p] = seed;
+        } else if (op < 8 && !files.empty()) {
+            const auto it = std::next(files.begin(), rnd() % files.size());
+            if (op == 6) {
+                ok("rm " + it->first);
+                files.erase(it);
+            } else {
+                const std::string p = pick_dir(rnd()) + "/M" + std::to_string(rnd() % 40) + ".BIN";
+                if (files.count(p) || dirs.count(p)) continue;
+                ok("mv " + it->first + " " + p);
+                files[p] = it->second;
+                files.erase(it);
+            }
+        } else if (d != "") {
+            bool empty = true;
+            for (const auto& f : files) empty = empty && !under(f.first, d);
+            for (const auto& e : dirs) empty = empty && !under(e, d);
+            if (op == 8) {
+                const Result r = fatimg("rm " + d);
+                EXPECT_EQ(r.rc, empty ? 0 : 1) << "rm " << d << r.err;
+                if (empty) dirs.erase(d);
+            } else {
+                const std::string target = pick_dir(rnd());
+                const std::string p = target + "/R" + std::to_string(rnd() % 50);
+                if (dirs.count(p) || files.count(p)) continue;
+                const Result r = fatimg("mv " + d + " " + p);
+                if (target == d || under(target, d)) {
+                    EXPECT_EQ(r.rc, 1) << "mv " << d << " " << p;
+                    continue;
+                }
+                EXPECT_EQ(r.rc, 0) << "mv " << d << " " << p << r.err;
+                std::map<std::string, unsigned> moved_files;
+                for (const auto& f : files) moved_files[under(f.first, d) ? p + f.first.substr(d.size()) : f.first] = f.second;
+                std::set<std::string> moved_dirs;
+                for (const auto& e : dirs) moved_dirs.insert(e == d || under(e, d) ? p + e.substr(d.size()) : e);
+                files.swap(moved_files);
+                dirs.swap(moved_dirs);
+            }
+        }
+    }
+
+    std::vector<std::string> expect;
+    for (const auto& e : dirs)
+        if (!e.empty()) expect.push_back(e + "/");
+    for (const auto& f : files) expect.push_back(f.first + " " + std::to_string(size_of(f.second)));
+    std::sort(expect.begin(), expect.end());
+    std::vector<std::string> got;
+    std::istringstream tree(ok("tree"));
+    for (std::string line; std::getline(tree, line);) got.push_back(line);
+    std::sort(got.begin(), got.end());
+    EXPECT_EQ(got, expect);
+    for (const auto& f : files) EXPECT_TRUE(ok("cat " + f.first) == blob(size_of(f.second), f.second)) << f.first;
+    expect_fsck_clean(make.find("--sfd") == std::string::npos && make.find("mkfs.fat") == std::string::npos ? 63 * 512 : 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Images, RandomSequence,
+                         ::testing::Values("fatimg {img} mkfs --size 24M", "mkfs.fat -F 16 -C {img} 16384",
+                                           "fatimg {img} mkfs --size 40M --sfd --au 512"));
 
 TEST_F(FatimgTest, FailuresNameCommandPathAndResult)
 {
