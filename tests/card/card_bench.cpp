@@ -1,0 +1,62 @@
+#include "tests/card/card_bench.h"
+
+#include "platform/pic32/pic32.h"
+#include "tests/support/firmware_harness.h"
+
+namespace card_test {
+
+void CardBench::SetUp() {
+    OSCSetPBDIV(OSC_PB_DIV_1);  // 80 MHz peripheral bus, as the firmware runs it
+    test_support::start_tick(board);
+    // A driver that hangs ends the test instead of the run.
+    board.stop_at(board.now() + sim::cycles_from_ms(30'000));
+}
+
+void CardBench::TearDown() {
+    if (!expect_violations) {
+        for (const std::string& v : board.violations()) ADD_FAILURE() << v;
+    }
+    card.reset();
+}
+
+void CardBench::insert(sim::CardKind kind, uint64_t bytes) {
+    card.reset();
+    image = std::make_unique<sim::MemoryImage>(bytes);
+    card = std::make_unique<sim::CardModel>(board, kind, *image);
+}
+
+void CardBench::insert_ready(sim::CardKind kind, uint64_t bytes) {
+    insert(kind, bytes);
+    ASSERT_EQ(disk_initialize(0), 0) << sim::card_kind_name(kind);
+}
+
+uint8_t CardBench::pattern(uint64_t sector, size_t i, uint8_t seed) {
+    return static_cast<uint8_t>((sector * 7 + i * 13 + seed + (i >> 8)) & 0xFF);
+}
+
+std::vector<uint8_t> CardBench::pattern_sectors(uint64_t first, size_t count, uint8_t seed) {
+    std::vector<uint8_t> data(count * 512);
+    for (size_t s = 0; s < count; ++s)
+        for (size_t i = 0; i < 512; ++i) data[s * 512 + i] = pattern(first + s, i, seed);
+    return data;
+}
+
+void CardBench::fill_image(uint64_t first, size_t count, uint8_t seed) {
+    const std::vector<uint8_t> data = pattern_sectors(first, count, seed);
+    ASSERT_TRUE(image->write(first * 512, data.data(), data.size()));
+}
+
+std::vector<uint8_t> CardBench::image_sectors(uint64_t first, size_t count) {
+    std::vector<uint8_t> data(count * 512);
+    EXPECT_TRUE(image->read(first * 512, data.data(), data.size()));
+    return data;
+}
+
+const sim::CardCommand* CardBench::last_command(uint8_t index, bool app) const {
+    const auto& log = card->commands();
+    for (auto it = log.rbegin(); it != log.rend(); ++it)
+        if (it->index == index && it->app == app) return &*it;
+    return nullptr;
+}
+
+}  // namespace card_test

@@ -1,0 +1,130 @@
+// The card model's own checks: the protocol violations it records when a host
+// drives the bus wrongly.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "platform/pic32/pic32.h"
+#include "tests/card/card_bench.h"
+
+namespace card_test {
+namespace {
+
+using sim::CardKind;
+
+uint8_t spi(uint8_t b) {
+    SPI1BUF = b;
+    while (!(SPI1STAT & SPISTAT_SPIRBF)) {
+    }
+    return static_cast<uint8_t>(SPI1BUF);
+}
+
+void select_card() { PORTFCLR = 1u; }
+void deselect_card() { PORTFSET = 1u; }
+
+// Sends a command frame (dummy CRC) and returns its first response byte.
+uint8_t command(uint8_t index, uint32_t arg) {
+    spi(static_cast<uint8_t>(0x40 | index));
+    for (int shift = 24; shift >= 0; shift -= 8) spi(static_cast<uint8_t>(arg >> shift));
+    spi(0x01);
+    uint8_t r = 0xFF;
+    for (int i = 0; i < 10 && (r & 0x80); ++i) r = spi(0xFF);
+    return r;
+}
+
+struct Misuse {
+    const char* name;
+    bool initialise;  // through the driver first
+    std::function<void(sim::CardModel&)> act;
+    const char* expected;  // part of the violation text
+};
+
+class ModelChecks : public CardBench, public ::testing::WithParamInterface<Misuse> {};
+
+TEST_P(ModelChecks, RecordAViolation) {
+    const Misuse& m = GetParam();
+    expect_violations = true;
+    insert(CardKind::Sdhc);
+    if (m.initialise) {
+        ASSERT_EQ(disk_initialize(0), 0);
+    } else {
+        TRISFCLR = 1u;
+        SpiChnOpen(SPI_CHANNEL1, SPI_OPEN_MSTEN | SPI_OPEN_CKP_HIGH | SPI_OPEN_SMP_END, 64);
+        SPI1CONSET = SPICON_ON;
+    }
+    ASSERT_TRUE(board.violations().empty());
+    m.act(*card);
+    ASSERT_EQ(board.violations().size(), 1u);
+    EXPECT_NE(board.violations()[0].find(m.expected), std::string::npos) << board.violations()[0];
+}
+
+const Misuse kMisuses[] = {
+    {"first_command_without_initial_clocks", false,
+     [](sim::CardModel&) {
+         select_card();
+         spi(0x40), spi(0), spi(0), spi(0), spi(0), spi(0x95);
+         spi(0xFF), spi(0xFF);
+     },
+     "clocks with chip select high"},
+    {"spi_mode_1", true,
+     [](sim::CardModel&) {
+         SPI1CONCLR = SPICON_CKP;
+         spi(0xFF);
+     },
+     "SPI mode 1"},
+    {"chip_select_raised_inside_a_command", true,
+     [](sim::CardModel&) {
+         select_card();
+         spi(0x51), spi(0);
+         deselect_card();
+     },
+     "inside a command"},
+    {"chip_select_raised_inside_a_write_block", true,
+     [](sim::CardModel&) {
+         select_card();
+         command(24, 7);
+         spi(0xFF), spi(0xFE), spi(0x12);
+         deselect_card();
+     },
+     "inside a data block"},
+    {"data_block_without_token", true,
+     [](sim::CardModel&) {
+         select_card();
+         command(24, 7);
+         spi(0xFF), spi(0x12);
+     },
+     "without its start token"},
+    {"command_while_busy", true,
+     [](sim::CardModel& card) {
+         card.timing().write_busy = sim::cycles_from_ms(5);
+         select_card();
+         command(24, 7);
+         spi(0xFF), spi(0xFE);
+         for (int i = 0; i < 514; ++i) spi(0);
+         spi(0xFF);  // data response
+         command(17, 7);
+     },
+     "busy"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Card, ModelChecks, ::testing::ValuesIn(kMisuses),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(CardKindNames, ParseBackToTheirKinds) {
+    for (CardKind k : {CardKind::Mmc, CardKind::SdV1, CardKind::Sdsc, CardKind::Sdhc, CardKind::Sdxc})
+        EXPECT_EQ(sim::parse_card_kind(sim::card_kind_name(k)), k);
+    EXPECT_FALSE(sim::parse_card_kind("none").has_value());
+    EXPECT_FALSE(sim::parse_card_kind("SDHC").has_value());
+}
+
+TEST(CardImage, ByteAddressedCardsStopAtFourGigabytes) {
+    sim::Board board;
+    sim::MemoryImage big(uint64_t{8} << 30), tiny(1024);
+    EXPECT_THROW({ sim::CardModel m(board, CardKind::Sdsc, big); }, std::invalid_argument);
+    EXPECT_THROW({ sim::CardModel m(board, CardKind::Sdhc, tiny); }, std::invalid_argument);
+    sim::CardModel fits(board, CardKind::Sdhc, big);
+    EXPECT_EQ(fits.sectors(), (uint64_t{8} << 30) / 512);
+}
+
+}  // namespace
+}  // namespace card_test
