@@ -96,11 +96,13 @@ void PanelModel::pins_changed(Port port, uint32_t before, uint32_t after) {
 
     if (fell(kResetBit)) {
         reset_held_ = true;
+        reset_fell_at_ = board_.now();
         ++hardware_resets_;
         finish_command();
         power_on_state();
     } else if (rose(kResetBit)) {
         reset_held_ = false;
+        reset_pulse_ = board_.now() - reset_fell_at_;
     }
 
     if (!rose(kStrobeBit) || ((after >> kSelectBit) & 1u)) return;

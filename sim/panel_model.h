@@ -65,6 +65,8 @@ public:
     uint64_t command_count() const { return command_count_; }
     uint64_t pixel_count() const { return pixel_count_; }
     uint64_t hardware_resets() const { return hardware_resets_; }
+    // Length of the last reset (RE1) low pulse.
+    Cycle last_reset_pulse() const { return reset_pulse_; }
     // Board time of the last pixel stored (0: none yet).
     Cycle last_pixel_at() const { return last_pixel_at_; }
 
@@ -102,6 +104,7 @@ private:
     uint64_t command_count_ = 0;
     uint64_t pixel_count_ = 0;
     uint64_t hardware_resets_ = 0;
+    Cycle reset_fell_at_ = 0, reset_pulse_ = 0;
     Cycle last_pixel_at_ = 0;
 };
 

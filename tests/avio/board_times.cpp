@@ -58,6 +58,9 @@ int main() {
     report("Init_VS (one decoder reset)", board.now() - t, 22'000 / 12'288.0 + 8 * 8 * 1602 / 80'000.0 + 1'200 / 12'288.0,
            "start-up, 8 slow SCI bytes, clock switch");
 
+    std::printf("reset pulses: panel RE1 low %llu cycles (%.0f ns), decoder XRESET low %llu cycles (%.0f ns)\n",
+                static_cast<unsigned long long>(panel.last_reset_pulse()), panel.last_reset_pulse() * 12.5,
+                static_cast<unsigned long long>(decoder.last_reset_pulse()), decoder.last_reset_pulse() * 12.5);
     std::printf("violations: %zu\n", board.violations().size());
     for (const auto& v : board.violations()) std::printf("  %s\n", v.c_str());
     return board.violations().empty() ? 0 : 1;
