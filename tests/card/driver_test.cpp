@@ -182,7 +182,8 @@ TEST_F(CardBench, WaitsHalfASecondForABusyCard) {
     DRESULT res = RES_OK;
     EXPECT_NEAR(board_ms([&] { res = disk_read(0, buf, 10, 1); }), 500.0, 2.0);
     EXPECT_EQ(res, RES_ERROR);
-    EXPECT_EQ(disk_ioctl(0, IOCTL_SYNC, nullptr), RES_OK) << "busy ends at 600 ms";
+    board.advance(sim::cycles_from_ms(100));  // busy ends at 600 ms
+    EXPECT_EQ(disk_ioctl(0, IOCTL_SYNC, nullptr), RES_OK);
     EXPECT_EQ(disk_read(0, buf, 10, 1), RES_OK);
     EXPECT_EQ(disk_status(0), 0) << "a failed transfer leaves the drive initialised";
 }
@@ -190,14 +191,19 @@ TEST_F(CardBench, WaitsHalfASecondForABusyCard) {
 TEST_F(CardBench, WaitsAHundredMillisecondsForADataToken) {
     insert_ready(CardKind::Sdhc);
     card->faults().no_data_token = true;
-    BYTE buf[2 * 512];
+    std::vector<uint8_t> buf(2 * 512, 0xA5);
     DRESULT res = RES_OK;
-    EXPECT_NEAR(board_ms([&] { res = disk_read(0, buf, 10, 1); }), 100.0, 2.0);
+    EXPECT_NEAR(board_ms([&] { res = disk_read(0, buf.data(), 10, 1); }), 100.0, 2.0);
     EXPECT_EQ(res, RES_ERROR);
     card->clear_log();
-    EXPECT_NEAR(board_ms([&] { res = disk_read(0, buf, 10, 2); }), 100.0, 2.0);
+    EXPECT_NEAR(board_ms([&] { res = disk_read(0, buf.data(), 10, 2); }), 100.0, 2.0);
     EXPECT_EQ(res, RES_ERROR);
     EXPECT_NE(last_command(12), nullptr) << "a failed multiple-block read is still stopped";
+    EXPECT_EQ(buf, std::vector<uint8_t>(buf.size(), 0xA5)) << "no block arrived, none stored";
+    EXPECT_EQ(disk_status(0), 0);
+
+    card->faults().no_data_token = false;
+    EXPECT_EQ(disk_read(0, buf.data(), 10, 2), RES_OK);
 }
 
 // The response must come within 10 bytes after the command.
