@@ -156,6 +156,9 @@ std::string make_card(const CardRequest& req)
     if (req.size < kMinCardBytes) return out + ": card size " + card_size_text(req.size) + " too small (at least 64K)";
     if (req.size > kMaxCardBytes) return out + ": card size " + card_size_text(req.size) + " too large (at most 2T)";
 
+    struct stat st {};
+    if (::stat(out.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return out + ": is a directory";
+
     TempImage tmp(out);
     if (!tmp.created()) return out + ": cannot create the image: " + std::strerror(errno);
     std::string why;
