@@ -83,13 +83,13 @@ bool RamDisk::injected(DiskOp op, DWORD sector, UINT count, DRESULT& res)
 
 DRESULT RamDisk::log(DiskOp op, DWORD sector, UINT count, BYTE ctrl, DRESULT res)
 {
-    calls_.push_back({op, sector, count, ctrl, res});
+    if (recording_) calls_.push_back({op, sector, count, ctrl, res});
     return res;
 }
 
 DSTATUS RamDisk::initialize(BYTE drv)
 {
-    calls_.push_back({DiskOp::Initialize, 0, 0, 0, RES_OK});
+    log(DiskOp::Initialize, 0, 0, 0, RES_OK);
     if (drv != 0) return STAT_NOINIT;
     noinit_ = init_fails_;
     return stat_bits();
@@ -97,7 +97,7 @@ DSTATUS RamDisk::initialize(BYTE drv)
 
 DSTATUS RamDisk::status(BYTE drv)
 {
-    calls_.push_back({DiskOp::Status, 0, 0, 0, RES_OK});
+    log(DiskOp::Status, 0, 0, 0, RES_OK);
     if (drv != 0) return STAT_NOINIT;
     return stat_bits();
 }

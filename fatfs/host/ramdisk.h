@@ -36,6 +36,8 @@ public:
     // Call log
     const std::vector<DiskCall>& calls() const { return calls_; }
     void clear_calls() { calls_.clear(); }
+    // Recording is on by default; benchmarks turn it off.
+    void set_recording(bool on) { recording_ = on; }
     std::size_t count(DiskOp op) const;
     // Sectors written (each sector of every successful write call, in order).
     std::vector<DWORD> written_sectors() const;
@@ -74,6 +76,7 @@ private:
     std::vector<DiskCall> calls_;
     std::vector<NthFault> nth_faults_;
     std::vector<SectorFault> sector_faults_;
+    bool recording_ = true;
     bool protect_ = false;
     bool noinit_ = false;
     bool init_fails_ = false;
