@@ -102,7 +102,10 @@ public:
 
     // ---- protocol violations seen by the board or any model
     void violation(const std::string& source, const std::string& text);
+    // Every violation is counted; the texts of the first kViolationLogLimit are kept.
+    uint64_t violation_count() const { return violation_count_; }
     const std::vector<std::string>& violations() const { return violations_; }
+    static constexpr uint64_t kViolationLogLimit = 1000;
 
     // ---- running the firmware
     void stop_at(Cycle when);
@@ -180,9 +183,12 @@ private:
     std::vector<Device*> devices_;
     std::vector<Watcher> watchers_;
     std::vector<std::string> violations_;
+    uint64_t violation_count_ = 0;
 
-    // Plain registers (AD1PCFG, INTCON, IFS0, IEC0, IPC0, DMACON, CHECON,
-    // BMXCON, DDPCON, OSCCON) by base address.
+    // Interrupt flag, enable and priority registers of the core-timer vector.
+    uint32_t ifs0_ = 0, iec0_ = 0, ipc0_ = 0;
+    // Other plain registers (AD1PCFG, INTCON, DMACON, CHECON, BMXCON,
+    // DDPCON, OSCCON) by base address.
     std::vector<std::pair<uint32_t, uint32_t>> regs_;
 
     // System unlock: 0 locked, 1 first key seen by the last write, 2 unlocked.

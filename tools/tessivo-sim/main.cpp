@@ -142,7 +142,7 @@ int run(const Options& o) {
     if (!o.quiet) std::fputs(report.text().c_str(), stdout);
 
     if (!io_ok) return 2;
-    return board.violations().empty() ? 0 : 1;
+    return board.violation_count() == 0 ? 0 : 1;
 }
 
 }  // namespace

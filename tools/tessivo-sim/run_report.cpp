@@ -95,6 +95,7 @@ Report RunObserver::report(const std::string& card_description, double host_seco
         r.card_bytes_written = card_->bytes_written();
     }
     r.violations = board_.violations();
+    r.violation_count = board_.violation_count();
     return r;
 }
 
@@ -140,12 +141,12 @@ std::string Report::text() const {
     if (card_bytes_written > 0) did += " The firmware wrote to the card (a missing file is created empty).";
     t += "  " + did + "\n";
 
-    if (violations.empty()) {
+    if (violation_count == 0) {
         t += "  violations  none\n";
     } else {
-        t += "  violations  " + std::to_string(violations.size()) + ":\n";
+        t += "  violations  " + std::to_string(violation_count) + ":\n";
         for (size_t i = 0; i < violations.size() && i < 20; ++i) t += "    " + violations[i] + "\n";
-        if (violations.size() > 20) t += "    …\n";
+        if (violation_count > 20) t += "    …\n";
     }
     for (const auto& o : outputs) t += "  wrote       " + o + "\n";
     return t;
@@ -170,7 +171,7 @@ std::string Report::json() const {
     field("underruns", std::to_string(underruns));
     field("card_bytes_read", std::to_string(card_bytes_read));
     field("card_bytes_written", std::to_string(card_bytes_written));
-    field("violations", std::to_string(violations.size()));
+    field("violations", std::to_string(violation_count));
     list = "[";
     for (size_t i = 0; i < violations.size(); ++i) list += (i ? ", " : "") + json_string(violations[i]);
     field("violation_log", list + "]");

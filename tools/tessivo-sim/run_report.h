@@ -26,7 +26,8 @@ struct Report {
     std::vector<uint64_t> pass_sdi_bytes;
     uint64_t sdi_bytes = 0, underruns = 0;
     uint64_t card_bytes_read = 0, card_bytes_written = 0;
-    std::vector<std::string> violations;
+    uint64_t violation_count = 0;
+    std::vector<std::string> violations;  // the first texts
     std::vector<std::string> outputs;
 
     std::string text() const;

@@ -1,0 +1,225 @@
+// The firmware on the simulated board, end to end: cards made by the
+// independent FAT tools go into tessivo-sim, and what reaches the panel and
+// the decoder is compared with the files.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes read_file(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+void write_file(const fs::path& p, const Bytes& b) {
+    std::ofstream out(p, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
+}
+
+int shell(const std::string& cmd) {
+    const int status = std::system(cmd.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool have_tools() { return shell("command -v mkfs.fat >/dev/null && command -v mcopy >/dev/null") == 0; }
+
+// A picture with a different value in every pixel of a row.
+Bytes test_picture(size_t bytes) {
+    Bytes b(bytes);
+    for (size_t i = 0; i < bytes; ++i) b[i] = static_cast<uint8_t>((i * 7 + i / 1600) & 0xFF);
+    return b;
+}
+
+// Not a real MP3: the decoder model skips what it cannot decode, and the
+// firmware passes the bytes through without looking at them.
+Bytes test_music(size_t bytes) {
+    Bytes b(bytes);
+    std::mt19937 rng(42);
+    for (auto& x : b) x = static_cast<uint8_t>(rng());
+    return b;
+}
+
+struct SimRun {
+    int exit_code = -1;
+    std::string json;
+    Bytes panel;  // little-endian RGB565, row 0 first
+    Bytes sdi;
+    uint16_t pixel(int x, int y) const {
+        const size_t i = (static_cast<size_t>(y) * 800 + x) * 2;
+        return static_cast<uint16_t>(panel[i] | panel[i + 1] << 8);
+    }
+    long number(const std::string& key) const {
+        const auto at = json.find("\"" + key + "\": ");
+        return at == std::string::npos ? -1 : std::atol(json.c_str() + at + key.size() + 4);
+    }
+};
+
+class Show : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!have_tools()) {
+            GTEST_SKIP() << "mkfs.fat and mtools are needed";
+        }
+        dir_ = fs::temp_directory_path() / ("tessivo-show-" + std::to_string(getpid()) + "-" +
+                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::create_directories(dir_);
+    }
+    void TearDown() override {
+        if (!dir_.empty()) fs::remove_all(dir_);
+    }
+
+    // A FAT volume made by mkfs.fat with `files` copied on by mcopy;
+    // `mkfs_args` chooses the type and geometry.
+    fs::path make_card(const std::string& mkfs_args, uint64_t megabytes,
+                       const std::vector<std::pair<std::string, Bytes>>& files, const std::string& attrib = "") {
+        const fs::path img = dir_ / "card.img";
+        fs::remove(img);
+        EXPECT_EQ(shell("truncate -s " + std::to_string(megabytes) + "M " + img.string()), 0);
+        EXPECT_EQ(shell("mkfs.fat " + mkfs_args + " " + img.string() + " >/dev/null"), 0);
+        for (const auto& [name, bytes] : files) {
+            const fs::path local = dir_ / name;
+            write_file(local, bytes);
+            EXPECT_EQ(shell("mcopy -i " + img.string() + " " + local.string() + " ::" + name), 0);
+        }
+        if (!attrib.empty()) {
+            EXPECT_EQ(shell("mattrib -i " + img.string() + " " + attrib), 0);
+        }
+        return img;
+    }
+
+    SimRun run_sim(const std::string& card_args, int passes) {
+        SimRun r;
+        const fs::path raw = dir_ / "panel.raw", sdi = dir_ / "sdi.bin", json = dir_ / "report.json";
+        const std::string cmd = std::string(TESSIVO_SIM) + " " + card_args + " --passes " + std::to_string(passes) +
+                                " --max-seconds 120 --quiet --no-panel-png --panel-raw " + raw.string() +
+                                " --sdi-dump " + sdi.string() + " --report-json " + json.string();
+        r.exit_code = shell(cmd);
+        r.panel = read_file(raw);
+        r.sdi = read_file(sdi);
+        const Bytes j = read_file(json);
+        r.json.assign(j.begin(), j.end());
+        return r;
+    }
+
+    // What the panel must show for picture file `file`: pixel k from bytes
+    // 2k and 2k+1 while the file lasts, then the last pixel formed (an odd
+    // final byte replaces only the low byte), with the green square on top.
+    static std::vector<uint16_t> expected_panel(const Bytes& file) {
+        std::vector<uint16_t> px(800 * 480);
+        uint8_t lo = 0, hi = 0;
+        for (size_t k = 0; k < px.size(); ++k) {
+            if (2 * k < file.size()) lo = file[2 * k];
+            if (2 * k + 1 < file.size()) hi = file[2 * k + 1];
+            px[k] = static_cast<uint16_t>(lo | hi << 8);
+        }
+        for (int y = 99; y <= 199; ++y)
+            for (int x = 99; x <= 199; ++x) px[static_cast<size_t>(y) * 800 + x] = 0x07E0;
+        return px;
+    }
+
+    static void expect_panel(const SimRun& r, const std::vector<uint16_t>& want) {
+        ASSERT_EQ(r.panel.size(), 800u * 480u * 2u);
+        size_t wrong = 0, first = 0;
+        for (size_t k = 0; k < want.size(); ++k)
+            if (r.pixel(static_cast<int>(k % 800), static_cast<int>(k / 800)) != want[k] && wrong++ == 0) first = k;
+        EXPECT_EQ(wrong, 0u) << "first wrong pixel at column " << first % 800 << ", row " << first / 800;
+    }
+
+    static Bytes repeated(const Bytes& b, int times) {
+        Bytes out;
+        for (int i = 0; i < times; ++i) out.insert(out.end(), b.begin(), b.end());
+        return out;
+    }
+
+    fs::path dir_;
+};
+
+TEST_F(Show, PlaysCardsOfEveryFatTypePixelForPixelAndByteForByte) {
+    const Bytes picture = test_picture(768000 + 100);  // bytes past the frame are never read
+    const Bytes music = test_music(20000 + 17);
+    const struct {
+        const char* mkfs;
+        int megabytes;
+        const char* card_type;
+    } cards[] = {
+        {"-F 12 -s 8", 4, "sdv1"},
+        {"-F 16 -s 4 -f 1", 16, "mmc"},
+        {"-F 32 -s 1", 40, "sdhc"},
+    };
+    for (const auto& c : cards) {
+        SCOPED_TRACE(c.mkfs);
+        const fs::path img = make_card(c.mkfs, c.megabytes, {{"LOL.RAW", picture}, {"LOL.MP3", music}});
+        const SimRun r = run_sim("--card " + img.string() + " --card-type " + c.card_type, 2);
+        EXPECT_EQ(r.exit_code, 0) << r.json;
+        expect_panel(r, expected_panel(Bytes(picture.begin(), picture.begin() + 768000)));
+        EXPECT_EQ(r.sdi, repeated(music, 2)) << "two passes, each the whole file";
+        EXPECT_EQ(r.number("violations"), 0) << r.json;
+        EXPECT_EQ(r.number("passes"), 2);
+    }
+}
+
+TEST_F(Show, FailureCasesRunAsTheBoardWould) {
+    const Bytes music64 = test_music(64 * 32);  // a multiple of 32: one extra, empty read ends the pass
+    const Bytes short_picture = test_picture(1001);  // 500 pixels and a lone low byte
+    const std::vector<uint16_t> uniform0 = expected_panel(Bytes{});
+
+    // No card: the untouched (cleared) buffer on the whole panel, silence.
+    SimRun r = run_sim("--card-type none", 2);
+    EXPECT_EQ(r.exit_code, 0);
+    expect_panel(r, uniform0);
+    EXPECT_TRUE(r.sdi.empty());
+    EXPECT_EQ(r.number("passes"), 2);
+
+    // Missing picture: created empty, uniform panel; the music plays.
+    fs::path img = make_card("-F 16", 16, {{"LOL.MP3", music64}});
+    r = run_sim("--card " + img.string(), 1);
+    expect_panel(r, uniform0);
+    EXPECT_EQ(r.sdi, music64);
+    EXPECT_GT(r.number("card_bytes_written"), 0) << "the missing file is created";
+    EXPECT_NE(shell("mdir -i " + img.string() + " ::LOL.RAW >/dev/null 2>&1"), 0)
+        << "the image file itself is never changed: writes stay in the simulator's memory";
+
+    // A short picture with an odd length; the music is missing (silence).
+    img = make_card("-F 12", 4, {{"LOL.RAW", short_picture}});
+    r = run_sim("--card " + img.string(), 2);
+    expect_panel(r, expected_panel(short_picture));
+    EXPECT_TRUE(r.sdi.empty());
+    EXPECT_EQ(r.number("passes"), 2);
+    EXPECT_EQ(r.number("violations"), 0);
+
+    // A read-only music file cannot be opened for writing: silence.
+    img = make_card("-F 16", 16, {{"LOL.RAW", short_picture}, {"LOL.MP3", music64}}, "+r ::LOL.MP3");
+    r = run_sim("--card " + img.string(), 2);
+    EXPECT_TRUE(r.sdi.empty());
+
+    // Not a FAT volume at all: as with no card, and the run still ends well.
+    img = dir_ / "noise.img";
+    write_file(img, test_music(4 << 20));
+    r = run_sim("--card " + img.string(), 1);
+    EXPECT_EQ(r.exit_code, 0);
+    expect_panel(r, uniform0);
+    EXPECT_TRUE(r.sdi.empty());
+}
+
+TEST_F(Show, ACardThatIsNotAFileGivesAClearMessage) {
+    const int code = shell(std::string(TESSIVO_SIM) + " --card " + (dir_ / "missing.img").string() +
+                           " --quiet 2>" + (dir_ / "err.txt").string());
+    EXPECT_EQ(code, 2);
+    const Bytes err = read_file(dir_ / "err.txt");
+    EXPECT_NE(std::string(err.begin(), err.end()).find("missing.img"), std::string::npos);
+}
+
+}  // namespace
