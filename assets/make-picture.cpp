@@ -1,5 +1,6 @@
 // Draws the demo card's picture: an evening landscape (sky gradient, sun,
-// rolling hills and a lake that mirrors the sky), 800 x 480, written as PNG.
+// rolling hills and a lake that mirrors the sky), 800 x 480, written as PNG
+// and dithered for the panel's RGB565 pixels.
 //
 //   tessivo-demo-picture OUT.png
 //
@@ -84,6 +85,19 @@ Rgb scene(float x, float y)
     return mix(mirrored, {12, 24, 52}, 0.25f + 0.5f * depth / (kHeight - kHorizon));
 }
 
+// The panel shows 5 bits of red and blue and 6 of green, so smooth gradients
+// would band. Each channel is dithered to those levels (ordered, 4 x 4) and
+// stored as an 8-bit value whose top bits are the level: the picture then
+// survives the conversion to RGB565 unchanged.
+constexpr int kBayer[4][4] = {{0, 8, 2, 10}, {12, 4, 14, 6}, {3, 11, 1, 9}, {15, 7, 13, 5}};
+
+uint8_t dither(float value, int bits, float threshold)
+{
+    const int top = (1 << bits) - 1;
+    const int level = std::clamp(static_cast<int>(std::floor(value / 255.0f * top + threshold)), 0, top);
+    return static_cast<uint8_t>((level << (8 - bits)) | (level >> (2 * bits - 8)));
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -102,9 +116,10 @@ int main(int argc, char** argv)
                 acc = {acc.r + c.r / 4, acc.g + c.g / 4, acc.b + c.b / 4};
             }
             uint8_t* p = &pixels[(static_cast<size_t>(y) * kWidth + x) * 3];
-            p[0] = static_cast<uint8_t>(std::clamp(std::lround(acc.r), 0L, 255L));
-            p[1] = static_cast<uint8_t>(std::clamp(std::lround(acc.g), 0L, 255L));
-            p[2] = static_cast<uint8_t>(std::clamp(std::lround(acc.b), 0L, 255L));
+            const float threshold = (kBayer[y & 3][x & 3] + 0.5f) / 16;
+            p[0] = dither(acc.r, 5, threshold);
+            p[1] = dither(acc.g, 6, threshold);
+            p[2] = dither(acc.b, 5, threshold);
         }
 
     png_image image{};
