@@ -178,7 +178,9 @@ FRESULT f_mkdir(const TCHAR* path)
     }
     if (res == FR_OK) res = dir_register(&dj);
     if (res != FR_OK) {
-        (void)remove_chain(fs, dcl);
+        /* The allocation already reached the card with the first window
+         * flush; the release must too, or the cluster is lost. */
+        if (remove_chain(fs, dcl) == FR_OK) (void)sync(fs);
         return res;
     }
     BYTE* dir = dj.dir;

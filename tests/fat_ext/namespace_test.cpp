@@ -252,6 +252,9 @@ TEST_F(FullTest, MkdirInFullFixedRootFreesItsCluster)
     const DWORD before = free_clusters();
     EXPECT_EQ(f_mkdir("/MORE"), FR_NO_FILE);
     EXPECT_EQ(free_clusters(), before) << "the cluster taken is given back";
+    // ... on the card too, not only in the window: count again after a remount.
+    ASSERT_EQ(f_mount(0, &fs_), FR_OK);
+    EXPECT_EQ(free_clusters(), before);
     EXPECT_EQ(f_rename("/LAST/X", "/X"), FR_NO_FILE);
     FILINFO fi;
     EXPECT_EQ(f_stat("/LAST/X", &fi), FR_OK) << "nothing changed";

@@ -341,6 +341,19 @@ TEST_F(FatimgTest, TreeOfALoopingDirectoryEnds)
     EXPECT_NE(r.err.find("/A/LOOP: FR_INT_ERR"), std::string::npos) << r.err;
 }
 
+TEST_F(FatimgTest, FullFixedRootIsReportedAsFull)
+{
+    ASSERT_EQ(sh("mkfs.fat -F 12 -r 16 -C " + img_ + " 1024").rc, 0);
+    spit(local("f"), "f");
+    for (int i = 0; i < 16; i++) ok("put " + local("f") + " /F" + std::to_string(i));
+    for (const std::string& args : std::vector<std::string>{"mkdir /D", "put " + local("f") + " /G", "touch /H"}) {
+        const Result r = fatimg(args);
+        EXPECT_EQ(r.rc, 1) << args;
+        EXPECT_NE(r.err.find("FR_NO_FILE (no free entry in the directory"), std::string::npos) << r.err;
+    }
+    expect_fsck_clean();
+}
+
 TEST_F(FatimgTest, HelpGoesToStdout)
 {
     const Result r = sh(std::string(FATIMG_PATH) + " --help");

@@ -96,6 +96,8 @@ const char* result_text(FRESULT res)
     }
 }
 
+const char* const DIRECTORY_FULL = "no free entry in the directory: the FAT12/16 root is fixed";
+
 struct Context {
     std::string image;
     std::string command;
@@ -425,7 +427,7 @@ int cmd_put(const Context& ctx, const Args& args)
     FRESULT res = f_open(&fil, path.c_str(), FM_WRITE | FM_CREATE_ALWAYS);
     if (res != FR_OK) {
         if (in != stdin) std::fclose(in);
-        return fail(ctx, path, res);
+        return fail(ctx, path, res, res == FR_NO_FILE ? DIRECTORY_FULL : nullptr);
     }
     std::vector<BYTE> buf(COPY_CHUNK);
     uint64_t total = 0;
@@ -464,7 +466,9 @@ int cmd_simple(const Context& ctx, const Args& args, FRESULT (*call)(const TCHAR
 {
     if (args.size() != 1) return usage_fail(ctx, "expects PATH");
     const FRESULT res = call(args[0].c_str());
-    return res == FR_OK ? 0 : fail(ctx, args[0], res);
+    // Creating a name reports a full fixed root directory as FR_NO_FILE.
+    const bool creates = call == f_mkdir;
+    return res == FR_OK ? 0 : fail(ctx, args[0], res, creates && res == FR_NO_FILE ? DIRECTORY_FULL : nullptr);
 }
 
 int cmd_mv(const Context& ctx, const Args& args)
@@ -536,6 +540,7 @@ int cmd_touch(const Context& ctx, const Args& args)
     if (res == FR_NO_FILE) {
         FIL fil;
         res = f_open(&fil, path.c_str(), FM_WRITE | FM_CREATE_NEW);
+        if (res == FR_NO_FILE) return fail(ctx, path, res, DIRECTORY_FULL);
         if (res == FR_OK) res = f_close(&fil);
     }
     if (res != FR_OK) return fail(ctx, path, res);
