@@ -107,5 +107,21 @@ TEST_F(CardBench, PowerCutBetweenSingleSectorWrites) {
     EXPECT_EQ(image_sectors(302, 1), std::vector<uint8_t>(512, 0));
 }
 
+// Reading past the end of the card: the sectors before the end arrive, the
+// card's error token ends the transfer, and the result is an error.
+TEST_F(CardBench, ReadRunningPastTheEndKeepsTheSectorsBeforeIt) {
+    insert_ready(CardKind::Sdsc);
+    const DWORD last = static_cast<DWORD>(card->sectors() - 1);
+    fill_image(last, 1, 0x5C);
+    std::vector<uint8_t> buf(3 * 512, 0xA5);
+    EXPECT_EQ(disk_read(0, buf.data(), last, 3), RES_ERROR);
+    EXPECT_EQ(std::vector<uint8_t>(buf.begin(), buf.begin() + 512), pattern_sectors(last, 1, 0x5C));
+    EXPECT_EQ(std::vector<uint8_t>(buf.begin() + 512, buf.end()), std::vector<uint8_t>(2 * 512, 0xA5));
+    EXPECT_NE(last_command(12), nullptr);
+    EXPECT_EQ(disk_read(0, buf.data(), last + 1, 1), RES_ERROR) << "address outside the card";
+    EXPECT_EQ(disk_write(0, buf.data(), last, 2), RES_ERROR);
+    EXPECT_EQ(disk_read(0, buf.data(), last, 1), RES_OK);
+}
+
 }  // namespace
 }  // namespace card_test
