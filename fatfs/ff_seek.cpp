@@ -127,6 +127,8 @@ FRESULT seek_chain(FIL* fp, DWORD ofs)
                 fp->clust = clst;
                 fp->fptr += bcs;
                 ofs -= bcs;
+                /* A file cannot have more clusters than the volume: the chain loops. */
+                if (fp->fptr / bcs >= fs->n_fatent - 2) return abort_file(fp, FR_INT_ERR);
             }
             fp->fptr += ofs;
             if (ofs % SECTOR_SIZE) {

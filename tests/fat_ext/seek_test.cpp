@@ -151,6 +151,26 @@ TEST_F(SeekTest, ReadOnlySeekOnSizeWithoutClustersAllocatesNothing)
     EXPECT_EQ(f_lseek(&f, 0), FR_INT_ERR) << "sticky error";
 }
 
+TEST_F(SeekTest, LoopingChainEndsTheWalk)
+{
+    // A damaged file: its chain loops and its size claims more than the volume.
+    FIL w;
+    ASSERT_EQ(f_open(&w, "/F.BIN", FM_WRITE), FR_OK);
+    const std::vector<DWORD> cl = chain(w.sclust);
+    ASSERT_EQ(put_fat(&fs_, cl.back(), cl.front()), FR_OK);
+    w.fsize = 50000000;
+    w.flag |= FM_WRITTEN;
+    ASSERT_EQ(f_close(&w), FR_OK);
+
+    for (BYTE mode : {BYTE(FM_READ), BYTE(FM_READ | FM_WRITE)}) {
+        FIL f;
+        ASSERT_EQ(f_open(&f, "/F.BIN", mode), FR_OK);
+        EXPECT_EQ(f_lseek(&f, 40000000), FR_INT_ERR);
+        EXPECT_TRUE(f.flag & FM_ERROR);
+        EXPECT_LE(f.fptr, fs_.n_fatent * 512u);
+    }
+}
+
 // --- Fast seek ---------------------------------------------------------------
 
 class FastSeekTest : public SeekTest {
