@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -130,8 +131,15 @@ private:
     bool kept_ = false;
 };
 
-// Writes `len` bytes through an open file; a short count means the volume is full.
-std::string write_all(FIL* fp, const uint8_t* data, uint64_t len, uint64_t* written)
+// Result of copying data into a file on the volume.
+struct Copy {
+    bool full = false;   // the volume ran out of space (the module's short count)
+    std::string failed;  // cause of a failed write, empty if none
+    uint64_t written = 0;
+};
+
+// Writes `len` bytes through an open file, adding to `copy`.
+void write_all(FIL* fp, const uint8_t* data, uint64_t len, Copy* copy)
 {
     while (len > 0) {
         const UINT piece = static_cast<UINT>(len < 32768 ? len : 32768);
@@ -139,14 +147,23 @@ std::string write_all(FIL* fp, const uint8_t* data, uint64_t len, uint64_t* writ
         errno = 0;
         const FRESULT res = f_write(fp, data, piece, &bw);
         const int host_errno = errno;
-        *written += bw;
-        if (res != FR_OK) return cause(res, host_errno);
-        if (bw < piece) return "full";
+        copy->written += bw;
+        if (res != FR_OK) {
+            copy->failed = cause(res, host_errno);
+            return;
+        }
+        if (bw < piece) {
+            copy->full = true;
+            return;
+        }
         data += bw;
         len -= bw;
     }
-    return {};
 }
+
+struct FileCloser {
+    void operator()(FILE* f) const { std::fclose(f); }
+};
 
 } // namespace
 
@@ -185,40 +202,42 @@ std::string make_card(const CardRequest& req)
     };
 
     FIL file;
-    uint64_t written = 0;
     res = f_open(&file, "LOL.RAW", FM_WRITE | FM_CREATE_ALWAYS);
     if (res != FR_OK) return out + ": cannot create LOL.RAW: " + result_text(res);
-    why = write_all(&file, req.frame.data(), req.frame.size(), &written);
+    Copy picture;
+    write_all(&file, req.frame.data(), req.frame.size(), &picture);
     errno = 0;
     res = f_close(&file);
-    if (why == "full") return too_small("LOL.RAW", req.frame.size(), written);
-    if (!why.empty()) return out + ": cannot write LOL.RAW: " + why;
+    if (picture.full) return too_small("LOL.RAW", req.frame.size(), picture.written);
+    if (!picture.failed.empty()) return out + ": cannot write LOL.RAW: " + picture.failed;
     if (res != FR_OK) return out + ": cannot write LOL.RAW: " + cause(res, errno);
 
-    std::unique_ptr<FILE, int (*)(FILE*)> music(std::fopen(req.music.c_str(), "rb"), std::fclose);
+    std::unique_ptr<FILE, FileCloser> music(std::fopen(req.music.c_str(), "rb"));
     if (!music) return req.music + ": " + std::strerror(errno);
     res = f_open(&file, "LOL.MP3", FM_WRITE | FM_CREATE_ALWAYS);
     if (res != FR_OK) return out + ": cannot create LOL.MP3: " + result_text(res);
     std::vector<uint8_t> chunk(256 * 1024);
-    written = 0;
-    uint64_t copied = 0;
+    Copy song;
+    uint64_t read = 0;
     for (;;) {
+        errno = 0;
         const size_t n = std::fread(chunk.data(), 1, chunk.size(), music.get());
         if (std::ferror(music.get())) {
+            const int read_errno = errno;
             f_close(&file);
-            return req.music + ": cannot read the file";
+            return req.music + ": " + (read_errno ? std::strerror(read_errno) : "cannot read the file");
         }
         if (n == 0) break;
-        why = write_all(&file, chunk.data(), n, &written);
-        if (!why.empty()) break;
-        copied += n;
+        read += n;
+        write_all(&file, chunk.data(), n, &song);
+        if (song.full || !song.failed.empty()) break;
     }
     errno = 0;
     res = f_close(&file);
-    if (why == "full") return too_small("LOL.MP3", req.music_size > copied ? req.music_size : copied, written);
-    if (!why.empty()) return out + ": cannot write LOL.MP3: " + why;
+    if (song.full) return too_small("LOL.MP3", std::max(req.music_size, read), song.written);
+    if (!song.failed.empty()) return out + ": cannot write LOL.MP3: " + song.failed;
     if (res != FR_OK) return out + ": cannot write LOL.MP3: " + cause(res, errno);
-    if (copied != req.music_size) return req.music + ": the file changed while it was copied";
+    if (read != req.music_size) return req.music + ": the file changed while it was copied";
 
     if (::fsync(tmp.fd()) != 0) return out + ": cannot write the image: " + std::strerror(errno);
     tmp.release();
