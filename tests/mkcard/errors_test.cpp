@@ -2,6 +2,9 @@
 // the cause, and no trace on disk (an existing card stays as it was).
 #include <gtest/gtest.h>
 
+#include <sys/mount.h>
+#include <sys/stat.h>
+
 #include <algorithm>
 
 #include "tests/mkcard/mkcard_support.h"
@@ -131,6 +134,47 @@ TEST_P(BadInput, RefusedWithMessageAndNoTrace)
 
 INSTANTIATE_TEST_SUITE_P(Cases, BadInput, ::testing::ValuesIn(kErrorCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A small file system mounted for one test, unmounted at the end.
+class SmallDisk {
+public:
+    SmallDisk(const std::string& dir, const char* size)
+        : dir_(dir), mounted_(::mount("tmpfs", dir.c_str(), "tmpfs", 0, size) == 0) {}
+    ~SmallDisk()
+    {
+        if (mounted_) ::umount2(dir_.c_str(), MNT_DETACH);
+    }
+    SmallDisk(const SmallDisk&) = delete;
+    SmallDisk& operator=(const SmallDisk&) = delete;
+    bool mounted() const { return mounted_; }
+
+private:
+    std::string dir_;
+    bool mounted_;
+};
+
+TEST(FullDisk, WriteRefusedByTheHostIsReportedAndLeavesNoTrace)
+{
+    // The image is sparse, so sizing it succeeds and the disk fills up only
+    // while the picture is written.
+    ScratchDir dir;
+    make_inputs(dir);
+    const std::string disk = dir.path("disk");
+    ASSERT_EQ(::mkdir(disk.c_str(), 0755), 0);
+    SmallDisk small(disk, "size=2m");
+    if (!small.mounted()) GTEST_SKIP() << "cannot mount a small file system here (needs root)";
+    write_file(disk + "/filler", Bytes(1700 * 1024, 1));
+    write_file(disk + "/card.img", Bytes{'o', 'l', 'd'});
+
+    const RunResult r = run_mkcard(
+        {"--picture", dir.path("pic.png"), "--music", dir.path("tune.mp3"), "-o", disk + "/card.img", "--size", "16M"});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.err, "tessivo-mkcard: " + disk + "/card.img: cannot write LOL.RAW: No space left on device\n");
+    EXPECT_EQ(read_file(disk + "/card.img"), (Bytes{'o', 'l', 'd'}));
+    std::string listing;
+    shell("ls -A '" + disk + "'", &listing);
+    EXPECT_EQ(listing, "card.img\nfiller\n");
+}
 
 TEST(CommandLine, HelpDescribesUsageAndSucceeds)
 {
