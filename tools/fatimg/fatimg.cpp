@@ -616,6 +616,10 @@ int main(int argc, char** argv)
     const Args args(argv + 3, argv + argc);
     if (cmd->run == cmd_mkfs) return cmd_mkfs(ctx, args);
 
+    struct stat st;
+    if (::stat(ctx.image.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+        return host_fail(ctx, ctx.image, "is a directory, not a disk image");
+
     // attrib without changes only reads.
     const bool writes = cmd->writes && !(cmd->run == cmd_attrib && args.size() <= 1);
     if (!diskimage_open(ctx.image.c_str(), writes))
