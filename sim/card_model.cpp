@@ -272,15 +272,14 @@ uint8_t CardModel::next_output(Cycle now) {
     if (now < busy_until_) return 0x00;
     const bool reading = phase_ == Phase::ReadSingle || phase_ == Phase::ReadMulti || phase_ == Phase::SendRegister;
     if (reading && !read_halted_ && now >= block_at_) {
-        start_block(now);
+        start_block();
         if (!out_.empty()) return next_output(now);
     }
     return 0xFF;
 }
 
 // Puts the next data block (or an error token) on the line.
-void CardModel::start_block(Cycle now) {
-    (void)now;
+void CardModel::start_block() {
     if (faults_.no_data_token) return;
     if (faults_.error_token) {
         out_.push_back(kErrorTokenGeneral);
@@ -329,7 +328,10 @@ void CardModel::handle_input(uint8_t mosi, Cycle now) {
     }
     const bool command_start = (mosi & 0xC0) == 0x40;
     if (now < busy_until_) {
-        if (command_start) board_.violation("card", "command sent while the card is busy");
+        if (command_start)
+            board_.violation("card", "command sent while the card is busy");
+        else if (mosi != 0xFF && (phase_ == Phase::WriteSingle || phase_ == Phase::WriteMulti))
+            board_.violation("card", "data token sent while the card is busy");
         return;
     }
     if ((phase_ == Phase::WriteSingle || phase_ == Phase::WriteMulti) && mosi != 0xFF) {

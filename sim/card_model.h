@@ -40,7 +40,8 @@ struct CardTiming {
     uint8_t au_size = 9;                       // SD status allocation unit: 4 MB
 };
 
-// Faults, each selectable at any time.
+// Faults, each selectable at any time. (A card busy for longer than a
+// driver waits is a timing: raise CardTiming::write_busy.)
 struct CardFaults {
     bool no_card = false;        // nothing answers; the data line stays high
     bool stuck_idle = false;     // never leaves the idle state
@@ -117,7 +118,7 @@ private:
 
     void check_link(const SpiLink& link);
     uint8_t next_output(Cycle now);
-    void start_block(Cycle now);
+    void start_block();
     void handle_input(uint8_t mosi, Cycle now);
     void execute(Cycle now);
     void respond(std::initializer_list<uint8_t> bytes);

@@ -104,7 +104,18 @@ const Misuse kMisuses[] = {
          spi(0xFF);  // data response
          command(17, 7);
      },
-     "busy"},
+     "command sent while the card is busy"},
+    {"data_token_while_busy", true,
+     [](sim::CardModel& card) {
+         card.timing().write_busy = sim::cycles_from_ms(5);
+         select_card();
+         command(25, 7);
+         spi(0xFF), spi(0xFC);
+         for (int i = 0; i < 514; ++i) spi(0);
+         spi(0xFF);  // data response
+         spi(0xFC);
+     },
+     "data token sent while the card is busy"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Card, ModelChecks, ::testing::ValuesIn(kMisuses),
