@@ -1,9 +1,10 @@
 /* Memory map of the PIC32MX340F512H image.
  *
  * Code runs from KSEG0 (cached) program flash and the reset code from KSEG1
- * boot flash; data lives in KSEG0 RAM. Every section is loaded at its
+ * boot flash; data lives in KSEG0 RAM. Every section's load address is its
  * physical address (virtual & 0x1FFFFFFF), which is what the HEX file and
- * the programmers use. */
+ * the programmers use; .data is loaded in flash after the constants and
+ * copied to RAM by the start-up code. */
 OUTPUT_FORMAT("elf32-tradlittlemips")
 OUTPUT_ARCH(mips)
 ENTRY(_reset)
@@ -11,13 +12,9 @@ ENTRY(_reset)
 MEMORY
 {
     boot_flash (rx)  : ORIGIN = 0xBFC00000, LENGTH = 0x2FF0
-    boot_phys        : ORIGIN = 0x1FC00000, LENGTH = 0x2FF0
     config     (r)   : ORIGIN = 0xBFC02FF0, LENGTH = 0x10
-    config_phys      : ORIGIN = 0x1FC02FF0, LENGTH = 0x10
     prog_flash (rx)  : ORIGIN = 0x9D000000, LENGTH = 0x80000
-    prog_phys        : ORIGIN = 0x1D000000, LENGTH = 0x80000
     ram        (rw)  : ORIGIN = 0x80000000, LENGTH = 0x8000
-    ram_phys         : ORIGIN = 0x00000000, LENGTH = 0x8000
 }
 
 _stack_size = 0x800;
@@ -25,24 +22,24 @@ _stack_size = 0x800;
 SECTIONS
 {
     /* Boot flash: reset vector, start-up code, boot-time exception vectors. */
-    .reset 0xBFC00000 : { KEEP(*(.reset)) } > boot_flash AT> boot_phys
-    .bev_exception 0xBFC00380 : { KEEP(*(.bev_exception)) } > boot_flash AT> boot_phys
-    .debug_exception 0xBFC00480 : { KEEP(*(.debug_exception)) } > boot_flash AT> boot_phys
-    .startup : { KEEP(*(.startup)) } > boot_flash AT> boot_phys
+    .reset 0xBFC00000 : AT((0xBFC00000) & 0x1FFFFFFF) { KEEP(*(.reset)) } > boot_flash
+    .bev_exception 0xBFC00380 : AT((0xBFC00380) & 0x1FFFFFFF) { KEEP(*(.bev_exception)) } > boot_flash
+    .debug_exception 0xBFC00480 : AT((0xBFC00480) & 0x1FFFFFFF) { KEEP(*(.debug_exception)) } > boot_flash
+    .startup ALIGN(4) : AT((ADDR(.debug_exception) + SIZEOF(.debug_exception)) & 0x1FFFFFFF) { KEEP(*(.startup)) } > boot_flash
 
-    .config_words 0xBFC02FF0 : { KEEP(*(.config_words)) } > config AT> config_phys
+    .config_words 0xBFC02FF0 : AT((0xBFC02FF0) & 0x1FFFFFFF) { KEEP(*(.config_words)) } > config
 
     /* Exception base at the start of program flash (4 KB aligned). */
     _ebase_address = 0x9D000000;
-    .gen_exception 0x9D000180 : { KEEP(*(.gen_exception)) } > prog_flash AT> prog_phys
-    .vector_0 0x9D000200 : { KEEP(*(.vector_0)) } > prog_flash AT> prog_phys
+    .gen_exception 0x9D000180 : AT((0x9D000180) & 0x1FFFFFFF) { KEEP(*(.gen_exception)) } > prog_flash
+    .vector_0 0x9D000200 : AT((0x9D000200) & 0x1FFFFFFF) { KEEP(*(.vector_0)) } > prog_flash
     ASSERT(SIZEOF(.vector_0) <= 32, "vector 0 does not fit its 32-byte slot")
 
-    .text 0x9D001000 : {
+    .text 0x9D001000 : AT((0x9D001000) & 0x1FFFFFFF) {
         *(.text .text.*)
-    } > prog_flash AT> prog_phys
+    } > prog_flash
 
-    .rodata : {
+    .rodata ALIGN(4) : AT((ADDR(.text) + SIZEOF(.text)) & 0x1FFFFFFF) {
         *(.rodata .rodata.*)
         . = ALIGN(4);
         __init_array_start = .;
@@ -50,16 +47,18 @@ SECTIONS
         KEEP(*(.init_array .ctors))
         __init_array_end = .;
         . = ALIGN(4);
-    } > prog_flash AT> prog_phys
+    } > prog_flash
 
-    .data : ALIGN(4) {
+    /* Initialised data: runs in RAM, loaded in flash right after the constants. */
+    .data : AT((ADDR(.rodata) + SIZEOF(.rodata)) & 0x1FFFFFFF) {
         _data_start = .;
         *(.data .data.*)
         *(.sdata .sdata.*)
         . = ALIGN(4);
         _data_end = .;
-    } > ram AT> prog_phys
-    _data_lma = LOADADDR(.data);
+    } > ram
+    _data_lma = ADDR(.rodata) + SIZEOF(.rodata);  /* the same bytes, seen in KSEG0 flash */
+    ASSERT(_data_lma + SIZEOF(.data) <= ORIGIN(prog_flash) + LENGTH(prog_flash), "program flash full")
 
     .bss (NOLOAD) : ALIGN(4) {
         _bss_start = .;
