@@ -128,7 +128,7 @@ Picture make_picture(uint32_t width, uint32_t height,
 namespace {
 
 // libpng reports errors by longjmp; the writer keeps no C++ objects of its own.
-bool write_png_file(FILE* fp, const PngSpec* spec)
+bool write_png_file(FILE* fp, const PngInput* in)
 {
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
@@ -141,23 +141,23 @@ bool write_png_file(FILE* fp, const PngSpec* spec)
         return false;
     }
     png_init_io(png, fp);
-    png_set_IHDR(png, info, spec->width, spec->height, spec->bit_depth, spec->color_type,
-                 spec->interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+    png_set_IHDR(png, info, in->width, in->height, in->bit_depth, in->color_type,
+                 in->interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                  PNG_FILTER_TYPE_DEFAULT);
-    if (!spec->palette.empty()) {
+    if (!in->palette.empty()) {
         png_color pal[256];
-        const int n = static_cast<int>(spec->palette.size() / 3);
-        for (int i = 0; i < n; i++) pal[i] = {spec->palette[i * 3], spec->palette[i * 3 + 1], spec->palette[i * 3 + 2]};
+        const int n = static_cast<int>(in->palette.size() / 3);
+        for (int i = 0; i < n; i++) pal[i] = {in->palette[i * 3], in->palette[i * 3 + 1], in->palette[i * 3 + 2]};
         png_set_PLTE(png, info, pal, n);
     }
-    if (!spec->trns.empty())
-        png_set_tRNS(png, info, spec->trns.data(), static_cast<int>(spec->trns.size()), nullptr);
+    if (!in->trns.empty())
+        png_set_tRNS(png, info, in->trns.data(), static_cast<int>(in->trns.size()), nullptr);
     png_write_info(png, info);
-    const size_t rowbytes = spec->samples.size() / spec->height;
+    const size_t rowbytes = in->samples.size() / in->height;
     const int passes = png_set_interlace_handling(png);
     for (int pass = 0; pass < passes; pass++)
-        for (uint32_t y = 0; y < spec->height; y++)
-            png_write_row(png, &spec->samples[rowbytes * y]);
+        for (uint32_t y = 0; y < in->height; y++)
+            png_write_row(png, &in->samples[rowbytes * y]);
     png_write_end(png, nullptr);
     png_destroy_write_struct(&png, &info);
     return true;
@@ -179,22 +179,22 @@ void put_chunk(Bytes& png, const char* type, const Bytes& data)
 
 } // namespace
 
-void write_png(const std::string& path, const PngSpec& spec)
+void write_png(const std::string& path, const PngInput& in)
 {
     FILE* fp = std::fopen(path.c_str(), "wb");
     if (!fp) throw std::runtime_error("cannot create " + path);
-    const bool ok = write_png_file(fp, &spec);
+    const bool ok = write_png_file(fp, &in);
     std::fclose(fp);
     if (!ok) throw std::runtime_error("cannot write PNG " + path);
 }
 
 void write_rgb_png(const std::string& path, const Picture& picture)
 {
-    PngSpec spec;
-    spec.width = picture.width;
-    spec.height = picture.height;
-    spec.samples = picture.rgb;
-    write_png(path, spec);
+    PngInput in;
+    in.width = picture.width;
+    in.height = picture.height;
+    in.samples = picture.rgb;
+    write_png(path, in);
 }
 
 Bytes png_header_only(uint32_t width, uint32_t height)

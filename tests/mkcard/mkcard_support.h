@@ -58,7 +58,7 @@ Picture make_picture(uint32_t width, uint32_t height,
 // Writes a PNG through libpng's own writer. `samples` holds one row after
 // another in the PNG's own layout for `color_type` and `bit_depth` (packed
 // for depths below 8, big-endian for 16); `palette`/`trns` go into PLTE/tRNS.
-struct PngSpec {
+struct PngInput {
     uint32_t width = 0;
     uint32_t height = 0;
     int color_type = 2;  // PNG_COLOR_TYPE_RGB
@@ -68,7 +68,7 @@ struct PngSpec {
     Bytes palette;  // r, g, b per entry
     Bytes trns;     // alpha per palette entry
 };
-void write_png(const std::string& path, const PngSpec& spec);
+void write_png(const std::string& path, const PngInput& in);
 void write_rgb_png(const std::string& path, const Picture& picture);
 
 // A PNG that has a header but almost no pixel data: enough for a reader to

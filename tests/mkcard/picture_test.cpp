@@ -133,19 +133,19 @@ TEST_P(ColourTypes, FullSizePictureIsTakenPixelForPixel)
 {
     const ColourCase& k = GetParam();
     ScratchDir dir;
-    PngSpec spec;
-    spec.width = kPanelWidth;
-    spec.height = kPanelHeight;
-    spec.color_type = k.color_type;
-    spec.bit_depth = k.bit_depth;
-    spec.interlaced = k.interlaced;
-    spec.samples = pack_samples(k);
+    PngInput in;
+    in.width = kPanelWidth;
+    in.height = kPanelHeight;
+    in.color_type = k.color_type;
+    in.bit_depth = k.bit_depth;
+    in.interlaced = k.interlaced;
+    in.samples = pack_samples(k);
     if (k.color_type == 3) {
         const int entries = 1 << k.bit_depth;
-        spec.palette = test_palette(entries);
-        for (int i = 0; i < entries; i++) spec.trns.push_back(palette_alpha(i));
+        in.palette = test_palette(entries);
+        for (int i = 0; i < entries; i++) in.trns.push_back(palette_alpha(i));
     }
-    write_png(dir.path("in.png"), spec);
+    write_png(dir.path("in.png"), in);
 
     const Picture expected = make_picture(kPanelWidth, kPanelHeight, k.expect);
     const Bytes frame = frame_from_png(dir, dir.path("in.png"));
