@@ -14,6 +14,7 @@ struct Layout {
     std::vector<std::string> args;  // size and layout options
     uint64_t bytes;                 // expected image size
     uint64_t offset;                // volume start in the image
+    const char* summary;            // what the program says it made
 };
 
 void PrintTo(const Layout& k, std::ostream* os) { *os << k.name; }
@@ -41,6 +42,8 @@ TEST_P(RoundTrip, FilesReadBackAsMadeAndVolumeIsClean)
     const RunResult r = run_mkcard(args);
     ASSERT_EQ(r.exit_code, 0) << r.err;
     EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, dir.path("card.img") + ": " + layout.summary + ", LOL.RAW from " + dir.path("in.png") +
+                         " (800 x 480), LOL.MP3 " + std::to_string(mp3.size()) + " bytes\n");
     EXPECT_EQ(dir.entries(), (std::vector<std::string>{"card.img", "in.mp3", "in.png"}));
 
     struct stat st {};
@@ -59,11 +62,13 @@ TEST_P(RoundTrip, FilesReadBackAsMadeAndVolumeIsClean)
 
 INSTANTIATE_TEST_SUITE_P(
     Layouts, RoundTrip,
-    ::testing::Values(Layout{"Default64MPartitioned", {}, 64ull << 20, kPartitionOffset},
-                      Layout{"Small16MPartitioned", {"--size", "16M"}, 16ull << 20, kPartitionOffset},
-                      Layout{"Small16MWholeCard", {"--size", "16M", "--sfd"}, 16ull << 20, 0},
-                      Layout{"Large3GWholeCard", {"--size", "3G", "--sfd"}, 3ull << 30, 0},
-                      Layout{"OddSizeRoundedToSectors", {"--size", "5000000"}, 4999680, kPartitionOffset}),
+    ::testing::Values(Layout{"Default64MPartitioned", {}, 64ull << 20, kPartitionOffset, "FAT16"},
+                      Layout{"Small16MPartitioned", {"--size", "16M"}, 16ull << 20, kPartitionOffset, "FAT12"},
+                      Layout{"Small16MWholeCard", {"--size", "16M", "--sfd"}, 16ull << 20, 0,
+                             "FAT12 without partition table"},
+                      Layout{"Large3GWholeCard", {"--size", "3G", "--sfd"}, 3ull << 30, 0,
+                             "FAT32 without partition table"},
+                      Layout{"OddSizeRoundedToSectors", {"--size", "5000000"}, 4999680, kPartitionOffset, "FAT12"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -167,7 +167,7 @@ struct FileCloser {
 
 } // namespace
 
-std::string make_card(const CardRequest& req)
+std::string make_card(const CardRequest& req, unsigned* fat_bits)
 {
     const std::string& out = req.output;
     if (req.size < kMinCardBytes) return out + ": card size " + card_size_text(req.size) + " too small (at least 64K)";
@@ -239,6 +239,7 @@ std::string make_card(const CardRequest& req)
     if (res != FR_OK) return out + ": cannot write LOL.MP3: " + cause(res, errno);
     if (read != req.music_size) return req.music + ": the file changed while it was copied";
 
+    *fat_bits = fs.fs_type == 1 ? 12 : fs.fs_type == 2 ? 16 : 32;
     if (::fsync(tmp.fd()) != 0) return out + ": cannot write the image: " + std::strerror(errno);
     tmp.release();
     if (::rename(tmp.path().c_str(), out.c_str()) != 0) return out + ": cannot replace the image: " + std::strerror(errno);

@@ -19,9 +19,10 @@ struct CardRequest {
 
 // Builds the card in a temporary file beside `output` and renames it into
 // place at the end; on failure nothing is left behind. Returns an empty
-// string on success, otherwise a one-line message naming the file at fault
-// and the cause.
-std::string make_card(const CardRequest& req);
+// string on success (with the volume's FAT width, 12, 16 or 32, in
+// `fat_bits`), otherwise a one-line message naming the file at fault and the
+// cause.
+std::string make_card(const CardRequest& req, unsigned* fat_bits);
 
 } // namespace mkcard
 

@@ -80,6 +80,12 @@ int run(int argc, char** argv)
     std::string why = mkcard::read_png(picture, &image);
     if (!why.empty()) return fail(picture + ": " + why);
     req.frame = mkcard::make_frame(image);
+    const mkcard::Placement placed = mkcard::fit_to_panel(image.width, image.height);
+    const bool scaled = image.width != mkcard::kPanelWidth || image.height != mkcard::kPanelHeight;
+    const std::string picture_note = std::to_string(image.width) + " x " + std::to_string(image.height) +
+                                     (scaled ? " scaled to " + std::to_string(placed.width) + " x " +
+                                                   std::to_string(placed.height)
+                                             : std::string());
     image = {};
 
     why = mkcard::check_mp3(music, &req.music_size);
@@ -87,8 +93,12 @@ int run(int argc, char** argv)
 
     req.output = output;
     req.music = music;
-    why = mkcard::make_card(req);
+    unsigned fat_bits = 0;
+    why = mkcard::make_card(req, &fat_bits);
     if (!why.empty()) return fail(why);
+    std::printf("%s: FAT%u%s, LOL.RAW from %s (%s), LOL.MP3 %llu bytes\n", output.c_str(), fat_bits,
+                req.whole_card ? " without partition table" : "", picture.c_str(), picture_note.c_str(),
+                static_cast<unsigned long long>(req.music_size));
     return 0;
 }
 
