@@ -77,7 +77,7 @@ uint64_t build_csd_v1(std::array<uint8_t, 16>& csd, uint64_t image_sectors, bool
             csd = {};
             if (mmc) {
                 set_bits(csd, 127, 126, 2);  // CSD structure 1.2
-                set_bits(csd, 125, 122, 3);  // MMC system specification 3.x
+                set_bits(csd, 125, 122, 3);  // SPEC_VERS: MMC version 3.x
                 set_bits(csd, 103, 96, 0x2A);  // 20 MHz
                 set_bits(csd, 46, 42, 31);   // ERASE_GRP_SIZE
                 set_bits(csd, 41, 37, 15);   // ERASE_GRP_MULT: 32 * 16 blocks
