@@ -351,7 +351,7 @@ void Board::spi_write(SpiState& s, int channel, int word, uint32_t value) {
     spi_settle(s);
     const int reg = word >> 2;
     const uint32_t op = static_cast<uint32_t>(word & 3);
-    const std::string who = "SPI" + std::to_string(channel);
+    const char* const who = channel == 1 ? "SPI1" : "SPI2";
     switch (reg) {
         case 0:
             s.con = apply_alias(s.con, value, op);
