@@ -95,6 +95,9 @@ FRESULT f_read(FIL* fp, void* buff, UINT btr, UINT* br)
                 else clst = get_fat(fs, fp->clust);
                 if (clst == CLUST_DISK_ERR) return fail(FR_DISK_ERR);
                 if (clst < 2) return fail(FR_INT_ERR);
+                // A file cannot have more clusters than the volume: a chain
+                // that loops must not keep a read going round for ever.
+                if (chain_too_long(fs, fp->fptr)) return fail(FR_INT_ERR);
                 fp->clust = clst;
             }
             DWORD sect = clust2sect(fs, fp->clust);

@@ -141,6 +141,13 @@ inline void st_clust(BYTE* dir, DWORD cl)
     st_word(dir + DIR_FstClusHI, static_cast<WORD>(cl >> 16));
 }
 
+// True when the cluster holding byte `ofs` of a file would be beyond the
+// number of clusters the volume has: the file's chain must loop.
+inline bool chain_too_long(const FATFS* fs, DWORD ofs)
+{
+    return ofs / SECTOR_SIZE / fs->csize >= fs->n_fatent - 2;
+}
+
 // ---------------------------------------------------------------------------
 // Byte blocks
 

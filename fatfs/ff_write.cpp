@@ -53,6 +53,8 @@ FRESULT f_write(FIL* fp, const void* buff, UINT btw, UINT* bw)
                 if (clst == 0) break;  // no room: a short write, not an error
                 if (clst == CLUST_INT_ERR) return fail(fp, FR_INT_ERR);
                 if (clst == CLUST_DISK_ERR) return fail(fp, FR_DISK_ERR);
+                // More clusters than the volume has: the chain loops.
+                if (chain_too_long(fs, fp->fptr)) return fail(fp, FR_INT_ERR);
                 fp->clust = clst;
             }
             if (flush_buffer(fp) != FR_OK) return fail(fp, FR_DISK_ERR);
