@@ -173,6 +173,13 @@ TEST_F(File, ReadPaths)
 
     EXPECT_EQ(f_read(&f, buf, 10, &br), FR_OK);  // at the end
     EXPECT_EQ(br, 0u);
+
+    // Small reads as the player makes them: one sector read per 256 calls.
+    ASSERT_EQ(f_open(&f, "D.BIN", FM_READ), FR_OK);
+    disk->clear_calls();
+    for (int i = 0; i < 1024; i++) ASSERT_EQ(f_read(&f, buf + 2 * i, 2, &br), FR_OK);
+    EXPECT_EQ(disk->count(DiskOp::Read), 4u);
+    EXPECT_EQ(std::vector<BYTE>(buf, buf + 2048), std::vector<BYTE>(data.begin(), data.begin() + 2048));
 }
 
 TEST_F(File, DirectReadSeesDirtyBuffer)
