@@ -55,7 +55,10 @@ bool diskimage_open(const char* path, bool writable)
 
 void diskimage_close()
 {
-    if (g_fd >= 0) ::close(g_fd);
+    if (g_fd >= 0) {
+        if (g_writable) ::fsync(g_fd);
+        ::close(g_fd);
+    }
     g_fd = -1;
     g_sectors = 0;
     g_initialised = false;
@@ -104,7 +107,10 @@ DRESULT disk_ioctl(BYTE drv, BYTE ctrl, void* buff)
     if (!g_initialised) return RES_NOTRDY;
     switch (ctrl) {
     case IOCTL_SYNC:
-        return (!g_writable || ::fsync(g_fd) == 0) ? RES_OK : RES_ERROR;
+        // Every write is already in the file, visible to other programs;
+        // flushing to stable storage is left to diskimage_close, since a
+        // flush per volume sync would cost milliseconds each.
+        return RES_OK;
     case IOCTL_SECTOR_COUNT:
         *static_cast<DWORD*>(buff) = g_sectors;
         return RES_OK;

@@ -9,6 +9,7 @@
 // Opens `path` read-only or read-write as drive 0, closing any image open
 // before. Returns false (no image open) when the file cannot be opened.
 bool diskimage_open(const char* path, bool writable);
+// Flushes a writable image to stable storage and closes it.
 void diskimage_close();
 bool diskimage_is_open();
 DWORD diskimage_sector_count();
