@@ -438,3 +438,40 @@ TEST_F(File, TruncateDoesNotLeakBufferIntoFreedCluster)
     EXPECT_EQ(read_file("OTHER.BIN"), other);
     EXPECT_EQ(std::memcmp(disk->sector(freed), other.data() + 512, 512), 0);
 }
+
+TEST_F(File, FastSeekWriteStopsAtEndOfMap)
+{
+    write_file("M.BIN", pattern(1500, 17));  // three one-sector clusters
+    FIL f;
+    UINT bw;
+    ASSERT_EQ(f_open(&f, "M.BIN", FM_READ | FM_WRITE), FR_OK);
+    DWORD map[16] = {16};
+    f.cltbl = map;
+    ASSERT_EQ(f_lseek(&f, SEEK_BUILD_MAP), FR_OK);
+    ASSERT_EQ(f_lseek(&f, 1000), FR_OK);
+    const auto data = pattern(2000, 18);
+    EXPECT_EQ(f_write(&f, data.data(), 2000, &bw), FR_OK);
+    EXPECT_EQ(bw, 536u);  // up to the end of the last mapped cluster
+    EXPECT_EQ(f.fsize, 1536u);
+    ASSERT_EQ(f_close(&f), FR_OK);
+    auto expect = pattern(1500, 17);
+    expect.resize(1000);
+    expect.insert(expect.end(), data.begin(), data.begin() + 536);
+    EXPECT_EQ(read_file("M.BIN"), expect);
+}
+
+TEST_F(File, FailedDirectWriteKeepsSizeAndSetsError)
+{
+    FIL f;
+    UINT bw;
+    ASSERT_EQ(f_open(&f, "X.BIN", FM_WRITE | FM_CREATE_NEW), FR_OK);
+    ASSERT_EQ(f_sync(&f), FR_OK);  // the entry is out of the window
+    const auto data = pattern(4096, 19);
+    disk->fail_nth(DiskOp::Write, 2);  // the second cluster's direct write
+    EXPECT_EQ(f_write(&f, data.data(), 4096, &bw), FR_DISK_ERR);
+    EXPECT_EQ(bw, 512u);
+    EXPECT_EQ(f.fsize, 0u);
+    EXPECT_TRUE(f.flag & FM_ERROR);
+    EXPECT_EQ(f_write(&f, data.data(), 1, &bw), FR_INT_ERR);
+    EXPECT_EQ(f_close(&f), FR_OK);
+}
