@@ -39,6 +39,8 @@ TEST(SimCommandLine, MistakesGiveOneLineAndStatusTwo) {
         {"--max-seconds -1", "--max-seconds '-1'"},
         {"--card-type floppy", "--card-type 'floppy'"},
         {"--card /nonexistent/card.img", "/nonexistent/card.img: No such file or directory"},
+        {"--card-type none --quiet --panel-png /nonexistent/p.png",
+         "/nonexistent/p.png: cannot write the panel picture: No such file or directory"},
     };
     for (const auto& c : cases) {
         const Result r = run(c.args);

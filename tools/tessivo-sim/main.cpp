@@ -2,7 +2,9 @@
 // panel and the decoder plugged in, then tells what the board did.
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <cstdio>
 #include <fstream>
 #include <memory>
@@ -124,12 +126,14 @@ int run(const Options& o) {
     auto output = [&](const std::string& path, bool ok, const char* what) {
         if (path.empty()) return;
         if (!ok) {
-            std::fprintf(stderr, "tessivo-sim: cannot write %s to %s\n", what, path.c_str());
+            std::fprintf(stderr, "tessivo-sim: %s: cannot write the %s: %s\n", path.c_str(), what,
+                         errno ? std::strerror(errno) : "write failed");
             io_ok = false;
         } else {
             report.outputs.push_back(std::string(what) + ": " + path);
         }
     };
+    errno = 0;
     output(o.panel_png, o.panel_png.empty() || panel.write_png(o.panel_png), "panel picture");
     output(o.panel_raw, o.panel_raw.empty() || panel.write_raw(o.panel_raw), "panel RGB565");
     output(o.sdi_dump, o.sdi_dump.empty() || decoder.write_sdi_dump(o.sdi_dump), "SDI bytes");
