@@ -2,7 +2,10 @@
 // next to memcpy of the same bytes in the same call sizes (the bound: the
 // module must move every byte at least once between the disk and the caller).
 //
-//   fat_throughput [MiB per run, default 16]
+//   fat_throughput [MiB per run, default 16] [only this call size]
+//
+// With a single call size it suits valgrind --tool=callgrind for per-call
+// instruction counts.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -65,7 +68,9 @@ int main(int argc, char** argv)
 
     std::printf("%-8s %12s %12s %12s %10s %10s\n", "call", "memcpy MB/s", "f_write MB/s", "f_read MB/s",
                 "write/mem", "read/mem");
+    const UINT only = argc > 2 ? static_cast<UINT>(std::strtoul(argv[2], nullptr, 10)) : 0;
     for (UINT call : {2u, 32u, 512u, 4096u, 65536u}) {
+        if (only && call != only) continue;
         double t_mem = 1e9, t_wr = 1e9, t_rd = 1e9;
         for (int rep = 0; rep < 3; rep++) {
             // memcpy of the same bytes in the same call size
