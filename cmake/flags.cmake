@@ -18,9 +18,15 @@ else()
   endif()
 endif()
 
-# Firmware sources are compiled for the host with the same warnings; this
-# helper marks a target as firmware so the chip rules (no heap, no exceptions)
-# are checked by the cross build.
-function(tessivo_firmware_library name)
-  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+# Adds every subfolder of the current folder that has a CMakeLists.txt, in
+# name order, leaving out the names listed in `skip`.
+function(tessivo_add_subfolders)
+  cmake_parse_arguments(ARG "" "" "SKIP" ${ARGN})
+  file(GLOB children LIST_DIRECTORIES true CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*)
+  foreach(child ${children})
+    get_filename_component(name ${child} NAME)
+    if(IS_DIRECTORY ${child} AND EXISTS ${child}/CMakeLists.txt AND NOT name IN_LIST ARG_SKIP)
+      add_subdirectory(${child})
+    endif()
+  endforeach()
 endfunction()
