@@ -46,7 +46,9 @@ FRESULT f_write(FIL* fp, const void* buff, UINT btw, UINT* bw)
                         if (clst >= 2 && clst != CLUST_DISK_ERR) fp->sclust = clst;
                     }
                 } else if (fp->cltbl) {
-                    clst = clmt_clust(fp, fp->fptr);
+                    // The map may list clusters a truncation has freed since it
+                    // was built: past the end of the file it is not trusted.
+                    clst = (fp->fptr < fp->fsize) ? clmt_clust(fp, fp->fptr) : 0;
                 } else {
                     clst = create_chain(fs, fp->clust);
                 }

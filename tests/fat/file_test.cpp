@@ -475,3 +475,26 @@ TEST_F(File, FailedDirectWriteKeepsSizeAndSetsError)
     EXPECT_EQ(f_write(&f, data.data(), 1, &bw), FR_INT_ERR);
     EXPECT_EQ(f_close(&f), FR_OK);
 }
+
+// After a truncation the link map still lists the freed clusters; a write in
+// fast-seek mode must not append into them (another file may own them now).
+TEST_F(File, FastSeekWriteAfterTruncateStaysInOwnClusters)
+{
+    write_file("M.BIN", pattern(2048, 20));  // four one-sector clusters
+    FIL f;
+    UINT bw;
+    ASSERT_EQ(f_open(&f, "M.BIN", FM_READ | FM_WRITE), FR_OK);
+    DWORD map[16] = {16};
+    f.cltbl = map;
+    ASSERT_EQ(f_lseek(&f, SEEK_BUILD_MAP), FR_OK);
+    ASSERT_EQ(f_lseek(&f, 700), FR_OK);
+    ASSERT_EQ(f_truncate(&f), FR_OK);
+    fs.last_clust = f.sclust;  // the next allocation reuses the freed clusters
+    const auto other = pattern(1024, 21);
+    write_file("OTHER.BIN", other);
+    const auto more = pattern(1000, 22);
+    EXPECT_EQ(f_write(&f, more.data(), 1000, &bw), FR_OK);
+    EXPECT_EQ(bw, 324u);  // to the end of the last cluster the file still owns
+    ASSERT_EQ(f_close(&f), FR_OK);
+    EXPECT_EQ(read_file("OTHER.BIN"), other);
+}
