@@ -1,0 +1,108 @@
+// Fuzz target: mount a hostile image and walk all of it.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "fatfs/ff.h"
+#include "fuzz/fuzz_disk.h"
+#include "fuzz/fuzz_targets.h"
+
+namespace fuzz {
+namespace {
+
+// Bounds that keep one input cheap however the image links its tree.
+constexpr int kMaxDepth = 8;
+constexpr int kMaxEntries = 2000;
+constexpr UINT kMaxFileBytes = 64 * 1024;
+// Sector count an input may declare: large enough for a FAT32 volume.
+constexpr DWORD kMaxSectors = 1u << 20;
+
+struct Walk {
+    int entries = 0;
+    BYTE buf[1536];
+};
+
+void read_file(Walk& w, const std::string& path, DWORD size)
+{
+    FIL f;
+    if (f_open(&f, path.c_str(), FM_READ) != FR_OK) return;
+    require(f.fsize == size, "f_open size differs from the listing");
+    UINT total = 0;
+    for (;;) {
+        UINT br = 0;
+        const UINT want = (total & 1) ? 700 : sizeof w.buf;
+        const FRESULT res = f_read(&f, w.buf, want, &br);
+        require(br <= want, "f_read reports more bytes than asked for");
+        total += br;
+        if (res != FR_OK || br < want || total >= kMaxFileBytes) break;
+    }
+    // Seek to the middle and to the end, then read a little.
+    if (f_lseek(&f, size / 2) == FR_OK) {
+        UINT br = 0;
+        (void)f_read(&f, w.buf, 100, &br);
+    }
+    (void)f_lseek(&f, size);
+    require(f_close(&f) == FR_OK, "closing a file only read failed");
+}
+
+void walk_dir(Walk& w, const std::string& path, int depth)
+{
+    DIR dj;
+    if (f_opendir(&dj, path.c_str()) != FR_OK) return;
+    FILINFO fno;
+    while (w.entries < kMaxEntries && f_readdir(&dj, &fno) == FR_OK && fno.fname[0]) {
+        w.entries++;
+        require(std::memchr(fno.fname, 0, sizeof fno.fname) != nullptr, "listed name not terminated");
+        if (std::strcmp(fno.fname, ".") == 0 || std::strcmp(fno.fname, "..") == 0) continue;
+        const std::string child = path + "/" + fno.fname;
+        FILINFO st;
+        (void)f_stat(child.c_str(), &st);
+        if (fno.fattrib & ATTR_DIRECTORY) {
+            if (depth < kMaxDepth) walk_dir(w, child, depth + 1);
+            if (f_chdir(child.c_str()) == FR_OK) {
+                char cwd[64];
+                (void)f_getcwd(cwd, sizeof cwd);
+                require(std::memchr(cwd, 0, sizeof cwd) != nullptr, "f_getcwd left no terminator");
+            }
+        } else {
+            read_file(w, child, fno.fsize);
+        }
+    }
+}
+
+}  // namespace
+
+void require(bool ok, const char* what)
+{
+    if (ok) return;
+    std::fprintf(stderr, "finding: %s\n", what);
+    std::fflush(stderr);
+    std::abort();
+}
+
+void mount_and_walk(const uint8_t* data, std::size_t size)
+{
+    FuzzDisk& disk = FuzzDisk::drive();
+    disk.load_sparse(data, size, kMaxSectors);
+
+    FATFS fs;
+    std::memset(&fs, 0, sizeof fs);
+    f_mount(0, &fs);
+    Walk w;
+    walk_dir(w, "", 0);
+    DWORD nclst = 0;
+    FATFS* fsp = nullptr;
+    if (f_getfree("", &nclst, &fsp) == FR_OK) {
+        require(fsp == &fs, "f_getfree names another volume object");
+        require(nclst <= fs.n_fatent - 2, "more free clusters than the volume has");
+    }
+    char cwd[80];
+    (void)f_chdir("/");
+    (void)f_getcwd(cwd, sizeof cwd);
+    (void)f_getcwd(cwd, 3);  // a buffer too small for most paths
+    require(disk.writes == 0, "walking a volume wrote to it");
+    f_mount(0, nullptr);
+}
+
+}  // namespace fuzz

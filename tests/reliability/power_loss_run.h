@@ -1,0 +1,52 @@
+// A scripted workload on a card in the simulated board, cut off from power
+// after the Nth sector the card stores, then checked: does the volume mount,
+// does every file whose last f_sync succeeded read back exactly, and what
+// does fsck.fat say about the damage.
+#ifndef TESSIVO_TESTS_RELIABILITY_POWER_LOSS_RUN_H
+#define TESSIVO_TESTS_RELIABILITY_POWER_LOSS_RUN_H
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace power_loss {
+
+struct CutOutcome {
+    uint64_t cut_after = 0;        // sectors stored before the power went
+    std::string step;              // workload step the cut fell into
+    bool mounted = false;          // the root directory opened after the cut
+    bool no_filesystem = false;    // FR_NO_FILESYSTEM, allowed only during formatting
+    int files_checked = 0;         // synced files expected after the cut
+    std::vector<std::string> lost; // synced files that did not read back exactly (with why)
+    std::string failure;           // a call hung, or an outcome no cut may have
+    int fsck_status = -1;          // fsck.fat -n exit status
+    std::vector<std::string> fsck_kinds;  // findings, one kind each
+};
+
+class Workload {
+public:
+    // A card with a FAT16 volume made by mkfs.fat, in a simulated board.
+    Workload();
+    ~Workload();
+    Workload(const Workload&) = delete;
+    Workload& operator=(const Workload&) = delete;
+
+    // Sectors the card stores during the whole workload without a cut.
+    uint64_t total_writes();
+    // Runs the workload with the power cut after `n` stored sectors and
+    // checks the card afterwards.
+    CutOutcome run(uint64_t n);
+
+private:
+    std::vector<uint8_t> base_;
+    std::string scratch_;  // image file for fsck.fat
+};
+
+// fsck.fat -n output reduced to kinds of finding ("lost clusters",
+// "file size", ...), each kind once.
+std::vector<std::string> classify_fsck(const std::string& output);
+
+}  // namespace power_loss
+
+#endif
