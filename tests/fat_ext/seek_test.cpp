@@ -294,28 +294,6 @@ TEST_F(FastSeekTest, WritePastMappedClustersIsShort)
     ASSERT_EQ(f_close(&f), FR_OK);
 }
 
-// After f_truncate the map still lists the freed clusters; a write in
-// fast-seek mode must not append into them. Disabled until f_write treats a
-// cluster boundary at or beyond the file size as "no cluster" in this mode.
-TEST_F(FastSeekTest, DISABLED_WriteAfterTruncateStaysOutOfFreedClusters)
-{
-    FIL f;
-    DWORD map[8] = {8};
-    ASSERT_EQ(f_open(&f, "/F.BIN", FM_READ | FM_WRITE), FR_OK);
-    const std::vector<DWORD> cl = chain(f.sclust);
-    f.cltbl = map;
-    ASSERT_EQ(f_lseek(&f, SEEK_BUILD_MAP), FR_OK);
-    ASSERT_EQ(f_lseek(&f, 600), FR_OK);
-    ASSERT_EQ(f_truncate(&f), FR_OK);
-    ASSERT_EQ(get_fat(&fs_, cl[2]), 0u) << "freed";
-    const std::string more(1000, 'm');
-    UINT bw = 0;
-    ASSERT_EQ(f_write(&f, more.data(), 1000, &bw), FR_OK);
-    EXPECT_EQ(bw, 424u) << "up to the end of the last cluster the file still owns";
-    ASSERT_EQ(f_close(&f), FR_OK);
-    EXPECT_EQ(get_fat(&fs_, cl[2]), 0u);
-}
-
 TEST_F(FastSeekTest, LoopingChainEndsTheBuild)
 {
     FIL f;
