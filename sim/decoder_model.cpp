@@ -335,7 +335,7 @@ bool DecoderModel::write_wav(const std::string& path) const {
 bool DecoderModel::write_sdi_dump(const std::string& path) const {
     std::FILE* f = std::fopen(path.c_str(), "wb");
     if (!f) return false;
-    const bool ok = std::fwrite(sdi_.data(), 1, sdi_.size(), f) == sdi_.size();
+    const bool ok = sdi_.empty() || std::fwrite(sdi_.data(), 1, sdi_.size(), f) == sdi_.size();
     return std::fclose(f) == 0 && ok;
 }
 
