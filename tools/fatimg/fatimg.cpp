@@ -21,6 +21,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "tools/common/image_file.h"
 #include "fatfs/ff.h"
 #include "fatfs/host/diskio_image.h"
 
@@ -193,28 +194,6 @@ void print_entry(const FILINFO& fi, const char* name)
                 dir ? "/" : "");
 }
 
-// SIZE: a number of bytes with an optional K, M, G or T suffix (powers of 1024).
-bool parse_size(const std::string& text, uint64_t* out)
-{
-    if (text.empty() || !(text[0] >= '0' && text[0] <= '9')) return false;
-    errno = 0;
-    char* end = nullptr;
-    const unsigned long long v = std::strtoull(text.c_str(), &end, 10);
-    if (errno) return false;
-    uint64_t mul = 1;
-    std::string suffix = end;
-    if (suffix.size() == 2 && (suffix[1] == 'B' || suffix[1] == 'b')) suffix.pop_back();
-    if (suffix.empty()) mul = 1;
-    else if (suffix == "K" || suffix == "k") mul = 1ull << 10;
-    else if (suffix == "M" || suffix == "m") mul = 1ull << 20;
-    else if (suffix == "G" || suffix == "g") mul = 1ull << 30;
-    else if (suffix == "T" || suffix == "t") mul = 1ull << 40;
-    else return false;
-    if (v > UINT64_MAX / mul) return false;
-    *out = v * mul;
-    return true;
-}
-
 // ---------------------------------------------------------------------------
 // Commands. Each gets its arguments after the command word.
 
@@ -232,7 +211,7 @@ int cmd_mkfs(const Context& ctx, const Args& args)
             sfd = 1;
         } else if ((a == "--size" || a == "--au") && i + 1 < args.size()) {
             uint64_t v;
-            if (!parse_size(args[++i], &v)) return usage_fail(ctx, "bad value for " + a + ": " + args[i]);
+            if (!tools::parse_size(args[++i], &v)) return usage_fail(ctx, "bad value for " + a + ": " + args[i]);
             if (a == "--size") {
                 size = v;
                 have_size = true;
@@ -247,13 +226,8 @@ int cmd_mkfs(const Context& ctx, const Args& args)
     if (have_size) {
         if (size / 512 > 0xFFFFFFFFull) return usage_fail(ctx, "--size too large (at most 2T)");
         // Create or resize the file; new space is a hole, not written data.
-        const int fd = ::open(ctx.image.c_str(), O_WRONLY | O_CREAT, 0644);
-        if (fd < 0 || ::ftruncate(fd, static_cast<off_t>(size / 512 * 512)) != 0) {
-            const std::string why = std::strerror(errno);
-            if (fd >= 0) ::close(fd);
-            return host_fail(ctx, ctx.image, why);
-        }
-        ::close(fd);
+        std::string why;
+        if (!tools::make_sparse_image(ctx.image, size, &why)) return host_fail(ctx, ctx.image, why);
     }
     struct stat st;
     if (::stat(ctx.image.c_str(), &st) != 0)
