@@ -122,9 +122,13 @@ FRESULT f_sync(FIL* fp)
     st_dword(dir + DIR_FileSize, fp->fsize);
     st_clust(dir, fp->sclust);
     st_dword(dir + DIR_WrtTime, get_fattime());
-    fp->flag &= static_cast<BYTE>(~FM_WRITTEN);
     fs->wflag = 1;
-    return sync(fs);
+    // The entry counts as written only once the volume flush has put it on
+    // the medium; after a failed flush the next f_sync must try again
+    // instead of reporting success.
+    res = sync(fs);
+    if (res == FR_OK) fp->flag &= static_cast<BYTE>(~FM_WRITTEN);
+    return res;
 }
 
 FRESULT f_truncate(FIL* fp)
