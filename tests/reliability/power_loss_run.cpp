@@ -281,17 +281,26 @@ std::vector<std::string> classify_fsck(const std::string& output)
     return {found.begin(), found.end()};
 }
 
-Workload::Workload()
+std::vector<uint8_t> mkfs_fat16_image(uint64_t bytes)
+{
+    char dir[] = "/tmp/tessivo-card-XXXXXX";
+    if (!::mkdtemp(dir)) throw std::runtime_error("no scratch directory");
+    const std::string path = std::string(dir) + "/card.img";
+    const std::string cmd = "mkfs.fat -C -F 16 -s 1 '" + path + "' " + std::to_string(bytes / 1024) + " >/dev/null 2>&1";
+    const int rc = std::system(cmd.c_str());
+    std::ifstream in(path, std::ios::binary);
+    std::vector<uint8_t> image{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    std::remove(path.c_str());
+    ::rmdir(dir);
+    if (rc != 0 || image.size() != bytes) throw std::runtime_error("mkfs.fat failed");
+    return image;
+}
+
+Workload::Workload() : base_(mkfs_fat16_image(kCardBytes))
 {
     char dir[] = "/tmp/tessivo-power-XXXXXX";
     if (!::mkdtemp(dir)) throw std::runtime_error("no scratch directory");
     scratch_ = std::string(dir) + "/card.img";
-    // A FAT16 volume of two FATs, one sector per cluster, over the whole card.
-    const std::string cmd = "mkfs.fat -C -F 16 -s 1 '" + scratch_ + "' " + std::to_string(kCardBytes / 1024) + " >/dev/null 2>&1";
-    if (std::system(cmd.c_str()) != 0) throw std::runtime_error("mkfs.fat failed");
-    std::ifstream in(scratch_, std::ios::binary);
-    base_.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    if (base_.size() != kCardBytes) throw std::runtime_error("mkfs.fat made an image of the wrong size");
 }
 
 Workload::~Workload()

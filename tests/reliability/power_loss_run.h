@@ -43,6 +43,10 @@ private:
     std::string scratch_;  // image file for fsck.fat
 };
 
+// A card image of `bytes` holding a FAT16 volume (two FATs, one sector per
+// cluster) made by mkfs.fat over the whole card; throws when that fails.
+std::vector<uint8_t> mkfs_fat16_image(uint64_t bytes);
+
 // fsck.fat -n output reduced to kinds of finding ("lost clusters",
 // "file size", ...), each kind once.
 std::vector<std::string> classify_fsck(const std::string& output);
