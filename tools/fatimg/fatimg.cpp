@@ -590,6 +590,14 @@ int main(int argc, char** argv)
     const Args args(argv + 3, argv + argc);
     if (cmd->run == cmd_mkfs) return cmd_mkfs(ctx, args);
 
+    // The module ends a path at its first character below 0x21, so "MY DIR"
+    // would act on "MY": refuse such a path instead of touching another name.
+    const bool two_paths = cmd->run == cmd_mv;
+    const std::size_t first_path = cmd->run == cmd_put ? 1 : 0;
+    for (std::size_t i = first_path; i < args.size() && i <= first_path + (two_paths ? 1 : 0); i++)
+        for (const char c : args[i])
+            if (static_cast<unsigned char>(c) < 0x21) return fail(ctx, args[i], FR_INVALID_NAME);
+
     struct stat st;
     if (::stat(ctx.image.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
         return host_fail(ctx, ctx.image, "is a directory, not a disk image");
