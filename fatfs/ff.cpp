@@ -2,7 +2,7 @@
 // window and object validation.
 #include "fatfs/ff_private.h"
 
-FATFS* FatFs[1];
+FATFS* Volumes[1];
 WORD Fsid;
 BYTE CurrVol;
 
@@ -88,8 +88,8 @@ FRESULT validate(FATFS* fs, WORD id)
 FRESULT f_mount(BYTE vol, FATFS* fs)
 {
     if (vol != 0) return FR_INVALID_DRIVE;
-    if (FatFs[vol]) FatFs[vol]->fs_type = 0;
+    if (Volumes[vol]) Volumes[vol]->fs_type = 0;
     if (fs) fs->fs_type = 0;
-    FatFs[vol] = fs;
+    Volumes[vol] = fs;
     return FR_OK;
 }

@@ -39,7 +39,7 @@ FRESULT f_mkfs(BYTE drv, BYTE sfd, UINT au)
     if (drv != 0) return FR_INVALID_DRIVE;
     if (sfd > 1) return FR_INVALID_PARAMETER;
     if (au != 0 && (au & (au - 1)) != 0) return FR_INVALID_PARAMETER;
-    FATFS* fs = FatFs[drv];
+    FATFS* fs = Volumes[drv];
     if (!fs) return FR_NOT_ENABLED;
     fs->fs_type = 0; /* the window is about to be used as scratch */
 

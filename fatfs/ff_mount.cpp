@@ -34,7 +34,7 @@ FRESULT chk_mounted(const TCHAR** path, FATFS** rfs, BYTE chk_wp)
     }
     if (vol != 0) return FR_INVALID_DRIVE;
 
-    FATFS* fs = FatFs[vol];
+    FATFS* fs = Volumes[vol];
     *rfs = fs;
     if (!fs) return FR_NOT_ENABLED;
 

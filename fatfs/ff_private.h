@@ -104,7 +104,7 @@ inline constexpr BYTE NSF_DOT = 0x20;
 // ---------------------------------------------------------------------------
 // Module globals
 
-extern FATFS* FatFs[1];   // registered volume object of each drive
+extern FATFS* Volumes[1];   // registered volume object of each drive
 extern WORD Fsid;         // mount counter
 extern BYTE CurrVol;      // current drive
 

@@ -45,7 +45,7 @@ struct ScopedFs {
     FATFS fs {};
     ~ScopedFs()
     {
-        if (FatFs[0] == &fs) FatFs[0] = nullptr;
+        if (Volumes[0] == &fs) Volumes[0] = nullptr;
     }
 };
 
