@@ -106,7 +106,7 @@ int run(const Options& o) {
     board.stop_at(static_cast<sim::Cycle>(o.max_seconds * sim::kSysClockHz));
     board.every(sim::cycles_from_ms(1), [&](sim::Board& b) {
         observer.sample();
-        if (observer.passes() >= static_cast<uint64_t>(o.passes)) b.request_stop();
+        if (o.passes > 0 && observer.passes() >= static_cast<uint64_t>(o.passes)) b.request_stop();
         if (progress && Clock::now() - last_print > std::chrono::milliseconds(200)) {
             last_print = Clock::now();
             std::fprintf(stderr, "\r%9.3f s  %-16s  card %s read  decoder %s   ", b.seconds(),

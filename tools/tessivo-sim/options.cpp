@@ -18,7 +18,8 @@ const char kUsage[] =
     "                        the file is never changed: writes stay in memory\n"
     "  --card-type TYPE      mmc, sdv1, sdsc, sdhc, sdxc, or none for an empty socket\n"
     "                        (default: sdsc up to 2 GB, sdhc up to 32 GB, sdxc above)\n"
-    "  --passes N            stop after N completed playback passes (default 1)\n"
+    "  --passes N            stop after N completed playback passes (default 1, or\n"
+    "                        no limit when only --max-seconds is given)\n"
     "  --max-seconds S       stop after S seconds of board time (default 600)\n"
     "  --panel-png FILE      write the panel as PNG at the end (default tessivo-panel.png)\n"
     "  --no-panel-png        do not write the panel PNG\n"
@@ -43,6 +44,7 @@ bool parse_number(const char* text, double& out) {
 
 std::optional<Options> parse_options(int argc, char** argv, int& exit_code) {
     Options o;
+    bool passes_given = false, seconds_given = false;
     auto fail = [&](const std::string& message) -> std::optional<Options> {
         std::fprintf(stderr, "tessivo-sim: %s (try --help)\n", message.c_str());
         exit_code = 2;
@@ -83,9 +85,11 @@ std::optional<Options> parse_options(int argc, char** argv, int& exit_code) {
             if (!parse_number(value.c_str(), n) || n < 1 || n != std::floor(n) || n > 1e9)
                 return fail("--passes '" + value + "': expected a whole number of at least 1");
             o.passes = static_cast<long>(n);
+            passes_given = true;
         } else if (arg == "--max-seconds") {
             if (!parse_number(value.c_str(), o.max_seconds) || o.max_seconds <= 0 || o.max_seconds > 1e6)
                 return fail("--max-seconds '" + value + "': expected a number of seconds above 0");
+            seconds_given = true;
         } else if (arg == "--panel-png") {
             o.panel_png = value;
         } else if (arg == "--panel-raw") {
@@ -98,6 +102,7 @@ std::optional<Options> parse_options(int argc, char** argv, int& exit_code) {
             o.report_json = value;
         }
     }
+    if (seconds_given && !passes_given) o.passes = 0;  // the board time alone ends the run
     return o;
 }
 

@@ -9,7 +9,7 @@ namespace tessivo_sim {
 struct Options {
     std::string card;        // image file; empty: the built-in demo card
     std::string card_type;   // mmc, sdv1, sdsc, sdhc, sdxc, none; empty: chosen by size
-    long passes = 1;
+    long passes = 1;         // 0: no limit
     double max_seconds = 600.0;
     std::string panel_png = "tessivo-panel.png";  // "" (from --no-panel-png): none
     std::string panel_raw, sdi_dump, audio, report_json;
