@@ -131,44 +131,11 @@ FRESULT f_mkfs(BYTE drv, BYTE sfd, UINT au)
         if (!write_sector(drv, tbl, 0)) return FR_DISK_ERR;
     }
 
-    /* Boot sector */
+    /* Until the new volume is complete the old boot sector must not be
+     * found: a format cut short would otherwise mount its stale geometry over
+     * half-cleared tables. The real boot sector is written last. */
     mem_set(tbl, 0, SECTOR_SIZE);
-    tbl[0] = 0xEB;
-    tbl[1] = 0xFE;
-    tbl[2] = 0x90;
-    mem_cpy(tbl + 3, "MSDOS5.0", 8);
-    st_word(tbl + 11, 512);
-    tbl[13] = (BYTE)au;
-    st_word(tbl + 14, (WORD)n_rsv);
-    tbl[16] = 1;
-    st_word(tbl + 17, fmt == 3 ? 0 : 512);
-    if (n_vol < 0x10000) st_word(tbl + 19, (WORD)n_vol);
-    else st_dword(tbl + 32, n_vol);
-    tbl[21] = md;
-    if (fmt != 3) st_word(tbl + 22, (WORD)n_fat);
-    st_word(tbl + 24, 63);
-    st_word(tbl + 26, 255);
-    st_dword(tbl + 28, b_vol);
-    const DWORD serial = get_fattime();
-    if (fmt == 3) {
-        st_dword(tbl + 36, n_fat);
-        st_dword(tbl + 44, 2);
-        st_word(tbl + 48, 1);
-        st_word(tbl + 50, 6);
-        tbl[64] = 0x80;
-        tbl[66] = 0x29;
-        st_dword(tbl + 67, serial);
-        mem_cpy(tbl + 71, LABEL_FAT32, 19);
-    } else {
-        tbl[36] = 0x80;
-        tbl[38] = 0x29;
-        st_dword(tbl + 39, serial);
-        mem_cpy(tbl + 43, LABEL_FAT, 19);
-    }
-    tbl[510] = 0x55;
-    tbl[511] = 0xAA;
     if (!write_sector(drv, tbl, b_vol)) return FR_DISK_ERR;
-    if (fmt == 3) (void)write_sector(drv, tbl, b_vol + 6); /* backup boot sector */
 
     /* The FAT: the reserved entries (and the root cluster on FAT32), then zeros. */
     mem_set(tbl, 0, SECTOR_SIZE);
@@ -207,6 +174,45 @@ FRESULT f_mkfs(BYTE drv, BYTE sfd, UINT au)
         (void)write_sector(drv, tbl, b_vol + 1);
         (void)write_sector(drv, tbl, b_vol + 7);
     }
+
+    /* Boot sector */
+    mem_set(tbl, 0, SECTOR_SIZE);
+    tbl[0] = 0xEB;
+    tbl[1] = 0xFE;
+    tbl[2] = 0x90;
+    mem_cpy(tbl + 3, "MSDOS5.0", 8);
+    st_word(tbl + 11, 512);
+    tbl[13] = (BYTE)au;
+    st_word(tbl + 14, (WORD)n_rsv);
+    tbl[16] = 1;
+    st_word(tbl + 17, fmt == 3 ? 0 : 512);
+    if (n_vol < 0x10000) st_word(tbl + 19, (WORD)n_vol);
+    else st_dword(tbl + 32, n_vol);
+    tbl[21] = md;
+    if (fmt != 3) st_word(tbl + 22, (WORD)n_fat);
+    st_word(tbl + 24, 63);
+    st_word(tbl + 26, 255);
+    st_dword(tbl + 28, b_vol);
+    const DWORD serial = get_fattime();
+    if (fmt == 3) {
+        st_dword(tbl + 36, n_fat);
+        st_dword(tbl + 44, 2);
+        st_word(tbl + 48, 1);
+        st_word(tbl + 50, 6);
+        tbl[64] = 0x80;
+        tbl[66] = 0x29;
+        st_dword(tbl + 67, serial);
+        mem_cpy(tbl + 71, LABEL_FAT32, 19);
+    } else {
+        tbl[36] = 0x80;
+        tbl[38] = 0x29;
+        st_dword(tbl + 39, serial);
+        mem_cpy(tbl + 43, LABEL_FAT, 19);
+    }
+    tbl[510] = 0x55;
+    tbl[511] = 0xAA;
+    if (fmt == 3) (void)write_sector(drv, tbl, b_vol + 6); /* backup boot sector */
+    if (!write_sector(drv, tbl, b_vol)) return FR_DISK_ERR;
 
     return disk_ioctl(drv, IOCTL_SYNC, nullptr) == RES_OK ? FR_OK : FR_DISK_ERR;
 }
