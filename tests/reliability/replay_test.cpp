@@ -26,13 +26,31 @@ std::vector<uint8_t> read_file(const fs::path& p)
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-std::vector<fs::path> fixtures(const char* target)
+std::vector<fs::path> inputs_in(const fs::path& dir)
 {
     std::vector<fs::path> out;
-    for (const auto& e : fs::directory_iterator(fs::path(FIXTURES_DIR) / target)) out.push_back(e.path());
+    for (const auto& e : fs::directory_iterator(dir)) out.push_back(e.path());
     std::sort(out.begin(), out.end());
     return out;
 }
+
+std::vector<fs::path> fixtures(const char* target) { return inputs_in(fs::path(FIXTURES_DIR) / target); }
+
+// The seed corpora, made afresh with mkfs.fat and mtools.
+class Seeds : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        dir_ = fs::temp_directory_path() / ("tessivo-seeds-" + std::to_string(getpid()));
+        const std::string cmd = std::string(MAKE_SEEDS) + " " + PACK_IMAGE + " '" + dir_.string() + "' > /dev/null";
+        made_ = std::system(cmd.c_str()) == 0;
+    }
+    static void TearDownTestSuite() { fs::remove_all(dir_); }
+    void SetUp() override { ASSERT_TRUE(made_) << "make_seeds.sh failed"; }
+
+    static inline fs::path dir_;
+    static inline bool made_ = false;
+};
 
 // Runs `body` on the fixture in a child; an empty string when it returned.
 // `after` runs in the child once the body has returned.
@@ -52,6 +70,15 @@ std::string replay(void (*body)(const uint8_t*, std::size_t), const fs::path& p,
     waitpid(pid, &status, 0);
     if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return "";
     return p.filename().string() + (WIFSIGNALED(status) ? " aborted" : " failed its check");
+}
+
+TEST_F(Seeds, EverySeedRunsCleanThroughItsTarget)
+{
+    const std::vector<fs::path> images = inputs_in(dir_ / "mount_walk");
+    EXPECT_GE(images.size(), 4u);
+    for (const fs::path& p : images) EXPECT_EQ(replay(fuzz::mount_and_walk, p), "");
+    for (const fs::path& p : inputs_in(dir_ / "op_sequence")) EXPECT_EQ(replay(fuzz::operation_sequence, p), "");
+    for (const fs::path& p : inputs_in(dir_ / "path_parser")) EXPECT_EQ(replay(fuzz::path_parser, p), "");
 }
 
 TEST(FuzzReplay, MountAndWalk)
