@@ -15,7 +15,8 @@ export MTOOLS_SKIP_CHECK=1
 # several clusters, a fragmented file, a long name and a deleted entry.
 fill() {
   local img="$1@@$(( ${2:-0} * 512 ))"
-  seq 1 2000 | head -c 3000 > "$work/big"
+  seq 1 2000 > "$work/numbers"
+  head -c 3000 "$work/numbers" > "$work/big"
   printf 'hello\r\n' > "$work/small"
   mmd -i "$img" ::/DIR ::/DIR/SUB
   mcopy -i "$img" "$work/small" ::/A.TXT
