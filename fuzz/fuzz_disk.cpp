@@ -49,6 +49,7 @@ void FuzzDisk::clear_traffic()
 {
     reads = writes = 0;
     wrote_outside = read_outside = false;
+    written.clear();
 }
 
 const BYTE* FuzzDisk::sector(DWORD n) const
@@ -175,7 +176,10 @@ DRESULT disk_write(BYTE drv, const BYTE* buff, DWORD sector, BYTE count)
         d.wrote_outside = true;
         return RES_ERROR;
     }
-    for (BYTE i = 0; i < count; i++) d.store(sector + i, buff + 512u * i);
+    for (BYTE i = 0; i < count; i++) {
+        d.store(sector + i, buff + 512u * i);
+        d.written.push_back(sector + i);
+    }
     d.writes += count;
     return RES_OK;
 }

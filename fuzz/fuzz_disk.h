@@ -30,6 +30,7 @@ struct FuzzDisk {
     std::size_t writes = 0;           // sectors written
     bool wrote_outside = false;       // a write at or beyond `sectors` was asked for
     bool read_outside = false;
+    std::vector<DWORD> written;       // sectors written, in order
 
     // The one drive 0.
     static FuzzDisk& drive();

@@ -9,9 +9,11 @@
 
 namespace fuzz {
 
-// A sparse image (see fuzz_disk.h) is mounted read-only in spirit: every
-// directory is listed, every object stat'ed, every file read and sought, the
-// free space and the current directory asked for. None of that may write.
+// A sparse image (see fuzz_disk.h) is mounted and walked: every directory
+// listed, every object stat'ed, every file read and sought, the free space
+// and the current directory asked for. None of that may write. Then a few
+// changes (a new file, a directory, a deletion, a rename) must keep every
+// write inside the volume's FAT, root directory and data area.
 void mount_and_walk(const uint8_t* data, std::size_t size);
 
 // Bytes drive a sequence of file and directory operations on a freshly

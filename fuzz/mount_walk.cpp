@@ -20,6 +20,7 @@ constexpr DWORD kMaxSectors = 1u << 20;
 
 struct Walk {
     int entries = 0;
+    std::string first_file;  // the first file met, deleted afterwards
     BYTE buf[1536];
 };
 
@@ -67,6 +68,7 @@ void walk_dir(Walk& w, const std::string& path, int depth)
                 require(std::memchr(cwd, 0, sizeof cwd) != nullptr, "f_getcwd left no terminator");
             }
         } else {
+            if (w.first_file.empty()) w.first_file = child;
             read_file(w, child, fno.fsize);
         }
     }
@@ -103,6 +105,26 @@ void mount_and_walk(const uint8_t* data, std::size_t size)
     (void)f_getcwd(cwd, sizeof cwd);
     (void)f_getcwd(cwd, 3);  // a buffer too small for most paths
     require(disk.writes == 0, "walking a volume wrote to it");
+
+    // Changes on the hostile volume stay inside it.
+    if (fs.fs_type != 0) {
+        const DWORD first = fs.fatbase;
+        const DWORD end = fs.database + (fs.n_fatent - 2) * fs.csize;
+        const DWORD fsinfo = fs.fs_type == 3 && fs.fsi_sector != 0 ? fs.fsi_sector : first;
+        FIL f;
+        if (f_open(&f, "/NEW.BIN", FM_WRITE | FM_CREATE_ALWAYS) == FR_OK) {
+            UINT bw = 0;
+            (void)f_write(&f, w.buf, sizeof w.buf, &bw);
+            (void)f_write(&f, w.buf, 100, &bw);
+            (void)f_close(&f);
+        }
+        (void)f_mkdir("/NEWDIR");
+        (void)f_rename("/NEW.BIN", "/NEWDIR/MOVED.BIN");
+        if (!w.first_file.empty()) (void)f_unlink(w.first_file.c_str());
+        (void)f_unlink("/NEWDIR/MOVED.BIN");
+        for (DWORD s : disk.written)
+            require((s >= first && s < end) || s == fsinfo, "a write outside the volume's tables and data area");
+    }
     f_mount(0, nullptr);
 }
 
