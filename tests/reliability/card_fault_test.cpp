@@ -35,6 +35,9 @@ struct Fault {
     // Faults switched on before every `stride`th call (a card busy beyond the
     // driver's wait costs much simulation per call).
     std::size_t stride = 1;
+    // The card went away: it comes back as a card just inserted, which only
+    // a remount initialises again (a close before that may fail).
+    bool comes_back_reset = false;
 };
 
 const Fault kFaults[] = {
@@ -42,7 +45,7 @@ const Fault kFaults[] = {
     {"no_data_token", [](sim::CardModel& c) { c.faults().no_data_token = true; }, false},
     {"rejected_writes", [](sim::CardModel& c) { c.faults().reject_writes = true; }, true},
     {"busy_beyond_timeout", [](sim::CardModel& c) { c.timing().write_busy = sim::cycles_from_ms(1'000); }, true, 3},
-    {"card_gone", [](sim::CardModel& c) { c.faults().no_card = true; }, true},
+    {"card_gone", [](sim::CardModel& c) { c.faults().no_card = true; }, true, 1, true},
 };
 
 Bytes pattern(std::size_t n, unsigned seed)
@@ -201,119 +204,176 @@ Bytes read_back(const char* path, FRESULT& r)
 
 class CardFaults : public ::testing::TestWithParam<Fault> {};
 
+// When the faults start: before call `before_call`, or (`at` not 0) at that
+// board time after the sequence began, in the middle of whatever call runs.
+struct Arming {
+    std::size_t before_call = 0;
+    sim::Cycle at = 0;
+};
+
+// Runs the sequence with the faults armed as `when` says and checks
+// everything; returns the board times at which the sequence began and ended.
+std::pair<sim::Cycle, sim::Cycle> run_sequence(const Fault& fault, const Bytes& base, const Arming& when)
+{
+    std::pair<sim::Cycle, sim::Cycle> span{0, 0};
+    sim::Board board;
+    OSCSetPBDIV(OSC_PB_DIV_1);
+    test_support::start_tick(board);
+    sim::MemoryImage image(base);
+    sim::CardModel card(board, sim::CardKind::Sdhc, image);
+    const sim::CardTiming healthy = card.timing();
+    World w;
+    static FATFS fs;
+
+    board.stop_at(board.now() + sim::cycles_from_ms(120'000));
+    // Faults switched on in the middle of a call, at a board time.
+    std::size_t armed_in = calls().size();
+    std::size_t current = 0;
+    if (when.at) {
+        board.every(when.at, [&](sim::Board&) {
+            if (armed_in < calls().size()) return;
+            fault.arm(card);
+            armed_in = current;
+        });
+    }
+    const bool hung = board.run([&] {
+        ASSERT_EQ(disk_initialize(0), 0);
+        fs = FATFS{};
+        f_mount(0, &fs);
+        ASSERT_EQ(f_open(&w.a, "A.TXT", FM_READ | FM_WRITE | FM_CREATE_ALWAYS), FR_OK);
+        span.first = board.now();
+        for (std::size_t i = 0; i < calls().size(); i++) {
+            const Call& c = calls()[i];
+            current = i;
+            if (!when.at && i == when.before_call) {
+                fault.arm(card);
+                armed_in = i;
+            }
+            const bool armed_before = armed_in <= i;
+            const bool had_error = w.a.flag & FM_ERROR;
+            const sim::Cycle start = board.now();
+            const bool must_write = c.always_writes && (c.kind != Kind::Flush || w.a_changed || std::string(c.name) == "close B");
+            const FRESULT r = c.run(w);
+            EXPECT_LT(board.now() - start, kCallLimit) << c.name << " took too long";
+            if (armed_in > i) {
+                ASSERT_EQ(r, FR_OK) << c.name << " failed on a healthy card";
+                continue;
+            }
+            if (fault.writes_fail && must_write && armed_before) {
+                EXPECT_NE(r, FR_OK) << c.name << " reported success";
+            }
+            const bool on_a = c.kind == Kind::Data && std::string(c.name).find(" A") != std::string::npos;
+            if (on_a && had_error) {
+                EXPECT_EQ(r, FR_INT_ERR) << c.name << " on a file in the error state";
+            }
+            if (on_a && r == FR_DISK_ERR) {
+                EXPECT_TRUE(w.a.flag & FM_ERROR) << c.name << " failed without FM_ERROR";
+            }
+            if (had_error) {
+                EXPECT_TRUE(w.a.flag & FM_ERROR) << "FM_ERROR was cleared";
+            }
+        }
+
+        span.second = board.now();
+        // The faults stop (a busy card finishes its write first). The error
+        // state stays; flushing and closing work.
+        card.faults() = {};
+        card.timing() = healthy;
+        if (fault.comes_back_reset && armed_in < calls().size()) card.power_cycle();
+        delayms(1500);
+        if (w.a.flag & FM_ERROR) {
+            BYTE buf[16];
+            UINT n = 0;
+            EXPECT_EQ(f_read(&w.a, buf, sizeof buf, &n), FR_INT_ERR);
+            EXPECT_EQ(f_write(&w.a, buf, sizeof buf, &n), FR_INT_ERR);
+            EXPECT_EQ(f_lseek(&w.a, 0), FR_INT_ERR);
+            EXPECT_EQ(f_truncate(&w.a), FR_INT_ERR);
+        }
+        // Closing works once the card does; a drive that lost its
+        // initialisation (the card was gone) first needs a remount.
+        const FRESULT closed = f_close(&w.a);
+        if (disk_status(0) & STAT_NOINIT) {
+            EXPECT_EQ(closed, FR_NOT_READY);
+        } else if (!fault.comes_back_reset) {
+            EXPECT_EQ(closed, FR_OK) << "closing fails once the card works again";
+        }
+
+        // A remount sees everything reported as done.
+        f_mount(0, nullptr);
+        fs = FATFS{};
+        f_mount(0, &fs);
+        DIR root;
+        ASSERT_EQ(f_opendir(&root, "/"), FR_OK) << "the volume does not mount after the faults";
+        FRESULT r;
+        const Bytes a = read_back("A.TXT", r);
+        if (w.a_on_card) {
+            EXPECT_EQ(r, FR_OK);
+        }
+        // A later write or a sync cut short may have added to A, but what
+        // a successful sync stored is there.
+        const std::size_t keep = std::min(w.a_synced.size(), std::size_t{100});
+        ASSERT_GE(a.size(), keep);
+        EXPECT_TRUE(std::equal(w.a_synced.begin(), w.a_synced.begin() + keep, a.begin()));
+        // A rename or unlink that failed may still complete when the
+        // changes it left in the window reach the card later: B.BIN is
+        // under one name, or (unlink tried) gone.
+        if (w.b_closed && !w.unlink_tried) {
+            const Bytes b = read_back("D/B.BIN", r);
+            const Bytes c = read_back("D/C.BIN", r);
+            if (w.b_renamed) {
+                EXPECT_EQ(c, w.b_data);
+            } else if (w.rename_tried) {
+                EXPECT_TRUE(b == w.b_data || c == w.b_data);
+            } else {
+                EXPECT_EQ(b, w.b_data);
+            }
+        }
+        FILINFO fno;
+        if (w.dir_made) {
+            EXPECT_EQ(f_stat("D", &fno), FR_OK);
+        }
+        if (w.c_unlinked) {
+            EXPECT_EQ(f_stat("D/C.BIN", &fno), FR_NO_FILE);
+        }
+
+        // And it works again.
+        FIL f;
+        const Bytes data = pattern(1300, 9);
+        UINT bw = 0;
+        ASSERT_EQ(f_open(&f, "AFTER.BIN", FM_WRITE | FM_CREATE_ALWAYS), FR_OK);
+        EXPECT_EQ(f_write(&f, data.data(), 1300, &bw), FR_OK);
+        EXPECT_EQ(f_close(&f), FR_OK);
+        EXPECT_EQ(read_back("AFTER.BIN", r), data);
+        f_mount(0, nullptr);
+    });
+    EXPECT_FALSE(hung) << "the board ran out of time: a call hung";
+    return span;
+}
+
 TEST_P(CardFaults, EveryCallEndsAndTheVolumeRecovers)
 {
     const Fault& fault = GetParam();
     const Bytes base = power_loss::mkfs_fat16_image(kCardBytes);
-    for (std::size_t k = 0; k < calls().size(); k += fault.stride) {
+    for (std::size_t k = 0; k < calls().size() && !HasFailure(); k += fault.stride) {
         SCOPED_TRACE(std::string("faults from call ") + std::to_string(k) + " (" + calls()[k].name + ")");
-        sim::Board board;
-        OSCSetPBDIV(OSC_PB_DIV_1);
-        test_support::start_tick(board);
-        sim::MemoryImage image(base);
-        sim::CardModel card(board, sim::CardKind::Sdhc, image);
-        const sim::CardTiming healthy = card.timing();
-        World w;
-        static FATFS fs;
+        run_sequence(fault, base, Arming{k, 0});
+    }
+}
 
-        board.stop_at(board.now() + sim::cycles_from_ms(120'000));
-        const bool hung = board.run([&] {
-            ASSERT_EQ(disk_initialize(0), 0);
-            fs = FATFS{};
-            f_mount(0, &fs);
-            ASSERT_EQ(f_open(&w.a, "A.TXT", FM_READ | FM_WRITE | FM_CREATE_ALWAYS), FR_OK);
-            for (std::size_t i = 0; i < calls().size(); i++) {
-                const Call& c = calls()[i];
-                if (i == k) fault.arm(card);
-                const bool had_error = w.a.flag & FM_ERROR;
-                const sim::Cycle start = board.now();
-                const bool must_write = c.always_writes && (c.kind != Kind::Flush || w.a_changed || std::string(c.name) == "close B");
-                const FRESULT r = c.run(w);
-                EXPECT_LT(board.now() - start, kCallLimit) << c.name << " took too long";
-                if (i < k) {
-                    ASSERT_EQ(r, FR_OK) << c.name << " failed on a healthy card";
-                    continue;
-                }
-                if (fault.writes_fail && must_write) {
-                    EXPECT_NE(r, FR_OK) << c.name << " reported success";
-                }
-                const bool on_a = c.kind == Kind::Data && std::string(c.name).find(" A") != std::string::npos;
-                if (on_a && had_error) {
-                    EXPECT_EQ(r, FR_INT_ERR) << c.name << " on a file in the error state";
-                }
-                if (on_a && r == FR_DISK_ERR) {
-                    EXPECT_TRUE(w.a.flag & FM_ERROR) << c.name << " failed without FM_ERROR";
-                }
-                if (had_error) {
-                    EXPECT_TRUE(w.a.flag & FM_ERROR) << "FM_ERROR was cleared";
-                }
-            }
-
-            // The faults stop (a busy card finishes its write first). The error
-            // state stays; flushing and closing work.
-            card.faults() = {};
-            card.timing() = healthy;
-            delayms(1500);
-            if (w.a.flag & FM_ERROR) {
-                BYTE buf[16];
-                UINT n = 0;
-                EXPECT_EQ(f_read(&w.a, buf, sizeof buf, &n), FR_INT_ERR);
-                EXPECT_EQ(f_write(&w.a, buf, sizeof buf, &n), FR_INT_ERR);
-                EXPECT_EQ(f_lseek(&w.a, 0), FR_INT_ERR);
-                EXPECT_EQ(f_truncate(&w.a), FR_INT_ERR);
-            }
-            EXPECT_EQ(f_close(&w.a), FR_OK) << "closing fails once the card works again";
-
-            // A remount sees everything reported as done.
-            f_mount(0, nullptr);
-            fs = FATFS{};
-            f_mount(0, &fs);
-            DIR root;
-            ASSERT_EQ(f_opendir(&root, "/"), FR_OK) << "the volume does not mount after the faults";
-            FRESULT r;
-            const Bytes a = read_back("A.TXT", r);
-            if (w.a_on_card) {
-                EXPECT_EQ(r, FR_OK);
-            }
-            // A later write or a sync cut short may have added to A, but what
-            // a successful sync stored is there.
-            const std::size_t keep = std::min(w.a_synced.size(), std::size_t{100});
-            ASSERT_GE(a.size(), keep);
-            EXPECT_TRUE(std::equal(w.a_synced.begin(), w.a_synced.begin() + keep, a.begin()));
-            // A rename or unlink that failed may still complete when the
-            // changes it left in the window reach the card later: B.BIN is
-            // under one name, or (unlink tried) gone.
-            if (w.b_closed && !w.unlink_tried) {
-                const Bytes b = read_back("D/B.BIN", r);
-                const Bytes c = read_back("D/C.BIN", r);
-                if (w.b_renamed) {
-                    EXPECT_EQ(c, w.b_data);
-                } else if (w.rename_tried) {
-                    EXPECT_TRUE(b == w.b_data || c == w.b_data);
-                } else {
-                    EXPECT_EQ(b, w.b_data);
-                }
-            }
-            FILINFO fno;
-            if (w.dir_made) {
-                EXPECT_EQ(f_stat("D", &fno), FR_OK);
-            }
-            if (w.c_unlinked) {
-                EXPECT_EQ(f_stat("D/C.BIN", &fno), FR_NO_FILE);
-            }
-
-            // And it works again.
-            FIL f;
-            const Bytes data = pattern(1300, 9);
-            UINT bw = 0;
-            ASSERT_EQ(f_open(&f, "AFTER.BIN", FM_WRITE | FM_CREATE_ALWAYS), FR_OK);
-            EXPECT_EQ(f_write(&f, data.data(), 1300, &bw), FR_OK);
-            EXPECT_EQ(f_close(&f), FR_OK);
-            EXPECT_EQ(read_back("AFTER.BIN", r), data);
-            f_mount(0, nullptr);
-        });
-        EXPECT_FALSE(hung) << "the board ran out of time: a call hung";
-        if (::testing::Test::HasFailure()) break;
+TEST_P(CardFaults, FaultsStartingInTheMiddleOfACall)
+{
+    const Fault& fault = GetParam();
+    const Bytes base = power_loss::mkfs_fat16_image(kCardBytes);
+    // Board times spread over the sequence as it runs on a healthy card, by
+    // a fixed pseudo-random walk.
+    const auto [start, end] = run_sequence(fault, base, Arming{calls().size(), 0});
+    ASSERT_GT(end, start);
+    uint64_t x = 12345;
+    for (int n = 0; n < 24 / static_cast<int>(fault.stride) && !HasFailure(); n++) {
+        x = x * 6364136223846793005u + 1442695040888963407u;
+        const sim::Cycle at = start + (x >> 16) % (end - start);
+        SCOPED_TRACE("faults from board time " + std::to_string(at));
+        run_sequence(fault, base, Arming{0, at});
     }
 }
 
