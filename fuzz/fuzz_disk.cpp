@@ -50,6 +50,7 @@ void FuzzDisk::clear_traffic()
     reads = writes = 0;
     wrote_outside = read_outside = false;
     written.clear();
+    transfers_left = SIZE_MAX;
 }
 
 const BYTE* FuzzDisk::sector(DWORD n) const
@@ -163,6 +164,8 @@ DRESULT disk_read(BYTE drv, BYTE* buff, DWORD sector, BYTE count)
         d.read_outside = true;
         return RES_ERROR;
     }
+    if (d.transfers_left == 0) return RES_ERROR;
+    if (d.transfers_left != SIZE_MAX) d.transfers_left--;
     for (BYTE i = 0; i < count; i++) std::memcpy(buff + 512u * i, d.sector(sector + i), 512);
     d.reads += count;
     return RES_OK;
@@ -176,6 +179,8 @@ DRESULT disk_write(BYTE drv, const BYTE* buff, DWORD sector, BYTE count)
         d.wrote_outside = true;
         return RES_ERROR;
     }
+    if (d.transfers_left == 0) return RES_ERROR;
+    if (d.transfers_left != SIZE_MAX) d.transfers_left--;
     for (BYTE i = 0; i < count; i++) {
         d.store(sector + i, buff + 512u * i);
         d.written.push_back(sector + i);

@@ -31,6 +31,9 @@ struct FuzzDisk {
     bool wrote_outside = false;       // a write at or beyond `sectors` was asked for
     bool read_outside = false;
     std::vector<DWORD> written;       // sectors written, in order
+    // Sector transfers that still succeed; after that every read and write
+    // fails (a card going bad). SIZE_MAX: never.
+    std::size_t transfers_left = SIZE_MAX;
 
     // The one drive 0.
     static FuzzDisk& drive();

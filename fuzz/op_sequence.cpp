@@ -67,13 +67,18 @@ bool under(const std::string& p, const std::string& dir) { return p.size() > dir
 
 class Sequence {
 public:
-    explicit Sequence(Reader& in) : in_(in) {}
+    Sequence(Reader& in, bool strict) : in_(in), strict_(strict) {}
 
     void run()
     {
         for (int n = 0; n < kMaxOps && in_.more(); n++) step(n);
+    }
+
+    // With the disk working, closing works, also for a file in the error state.
+    void close_all()
+    {
         for (Slot& s : slots_)
-            if (s.open) require(f_close(&s.fil) == FR_OK, "f_close failed on a healthy volume");
+            if (s.open) require(f_close(&s.fil) == FR_OK, "f_close failed on a working disk");
     }
 
     // Remounts and compares the whole tree with the model.
@@ -85,9 +90,13 @@ public:
         f_mount(0, &fs);
         std::map<std::string, Node> seen;
         collect("", seen);
-        for (const auto& [path, node] : model_) {
+        // Only a disk that never failed leaves a tree the model can predict.
+        for (const auto& [path, node] : strict_ ? model_ : std::map<std::string, Node>{}) {
             const auto it = seen.find(path);
-            if (it == seen.end()) fail("an object of the model is missing after remount", path);
+            if (it == seen.end()) {
+                fail("an object of the model is missing after remount", path);
+                continue;
+            }
             if (it->second.dir != node.dir) fail("file and directory swapped after remount", path);
             if (node.dir) continue;
             if (it->second.bytes.size() != node.bytes.size()) fail("file size differs after remount", path);
@@ -95,7 +104,7 @@ public:
                 if (node.bytes[i] >= 0 && node.bytes[i] != it->second.bytes[i]) fail("file bytes differ after remount", path);
         }
         for (const auto& kv : seen)
-            if (!model_.count(kv.first)) fail("an object appeared that the model does not have", kv.first);
+            if (strict_ && !model_.count(kv.first)) fail("an object appeared that the model does not have", kv.first);
         DWORD nclst = 0;
         FATFS* fsp = nullptr;
         require(f_getfree("", &nclst, &fsp) == FR_OK, "f_getfree failed after remount");
@@ -103,11 +112,11 @@ public:
     }
 
 private:
-    [[noreturn]] void fail(const char* what, const std::string& path)
+    void fail(const char* what, const std::string& path)
     {
+        if (!strict_) return;
         std::fprintf(stderr, "path %s\n", path.c_str());
         require(false, what);
-        __builtin_unreachable();
     }
 
     const char* path() { return kPaths[in_.byte() % kPathCount]; }
@@ -137,21 +146,25 @@ private:
         case 3: seek(s); break;
         case 4:
             if (s.open) {
+                const bool had_error = s.fil.flag & FM_ERROR;
                 const FRESULT r = f_truncate(&s.fil);
-                if (!(s.mode & FM_WRITE)) require(r == FR_DENIED, "f_truncate without write access");
-                else {
-                    require(r == FR_OK, "f_truncate failed on a healthy volume");
+                check_error_state(s, had_error, r, "f_truncate and the error state");
+                if (had_error) break;
+                if (!(s.mode & FM_WRITE)) {
+                    require(r == FR_DENIED, "f_truncate without write access");
+                } else {
+                    check(r == FR_OK, "f_truncate failed on a healthy volume");
                     model_[s.path].bytes.resize(s.pos);
                     check_position(s, "f_truncate left position or size wrong");
                 }
             }
             break;
         case 5:
-            if (s.open) require(f_sync(&s.fil) == FR_OK, "f_sync failed on a healthy volume");
+            if (s.open) check(f_sync(&s.fil) == FR_OK, "f_sync failed on a healthy volume");
             break;
         case 6:
             if (s.open) {
-                require(f_close(&s.fil) == FR_OK, "f_close failed on a healthy volume");
+                check(f_close(&s.fil) == FR_OK, "f_close failed on a healthy volume");
                 s.open = false;
             }
             break;
@@ -162,9 +175,9 @@ private:
         default: {
             const char* p = path();
             if (f_chdir(p) == FR_OK) {
-                require(is_dir(p), "f_chdir into something that is not a directory");
+                check(is_dir(p), "f_chdir into something that is not a directory");
                 char cwd[64];
-                require(f_getcwd(cwd, sizeof cwd) == FR_OK, "f_getcwd failed");
+                check(f_getcwd(cwd, sizeof cwd) == FR_OK, "f_getcwd failed");
                 if (std::string("0:") + p != cwd) fail("f_getcwd differs from the directory entered", p);
             }
             break;
@@ -183,12 +196,12 @@ private:
         const FRESULT r = f_open(&s.fil, p.c_str(), mode);
         const bool creating = mode & (FM_CREATE_NEW | FM_CREATE_ALWAYS | FM_OPEN_ALWAYS);
         if (exists(p) && !is_dir(p) && !(mode & FM_CREATE_NEW))
-            require(r == FR_OK, "opening an existing file failed");
-        if (exists(p) && (mode & FM_CREATE_NEW)) require(r != FR_OK, "FM_CREATE_NEW over an existing object");
+            check(r == FR_OK, "opening an existing file failed");
+        if (exists(p) && (mode & FM_CREATE_NEW)) check(r != FR_OK, "FM_CREATE_NEW over an existing object");
         if (r != FR_OK) return;
-        require(!is_dir(p), "a directory opened as a file");
-        require(creating || exists(p), "a missing file opened");
-        require(is_dir(parent_of(p)), "a file created below something that is not a directory");
+        check(!is_dir(p), "a directory opened as a file");
+        check(creating || exists(p), "a missing file opened");
+        check(is_dir(parent_of(p)), "a file created below something that is not a directory");
         Node& node = model_[p];
         if (mode & FM_CREATE_ALWAYS) node.bytes.clear();
         s.open = true;
@@ -206,12 +219,15 @@ private:
         std::vector<BYTE> data(len);
         for (UINT i = 0; i < len; i++) data[i] = static_cast<BYTE>(seed + i * 31 + (i >> 8) + n);
         UINT bw = 0;
+        const bool had_error = s.fil.flag & FM_ERROR;
         const FRESULT r = f_write(&s.fil, data.data(), len, &bw);
+        check_error_state(s, had_error, r, "f_write and the error state");
+        if (had_error) return;
         if (!(s.mode & FM_WRITE)) {
             require(r == FR_DENIED && bw == 0, "f_write without write access");
             return;
         }
-        require(r == FR_OK, "f_write failed on a healthy volume");
+        check(r == FR_OK, "f_write failed on a healthy volume");
         require(bw <= len, "f_write reports more bytes than given");
         std::vector<int>& bytes = model_[s.path].bytes;
         if (bytes.size() < s.pos + bw) bytes.resize(s.pos + bw, -1);
@@ -226,16 +242,20 @@ private:
         if (!s.open) return;
         std::vector<BYTE> data(len + 1);
         UINT br = 0;
+        const bool had_error = s.fil.flag & FM_ERROR;
         const FRESULT r = f_read(&s.fil, data.data(), len, &br);
+        require(br <= len, "f_read reports more bytes than asked for");
+        check_error_state(s, had_error, r, "f_read and the error state");
+        if (had_error) return;
         if (!(s.mode & FM_READ)) {
             require(r == FR_DENIED && br == 0, "f_read without read access");
             return;
         }
-        require(r == FR_OK, "f_read failed on a healthy volume");
+        check(r == FR_OK, "f_read failed on a healthy volume");
         const std::vector<int>& bytes = model_.at(s.path).bytes;
         const std::size_t left = s.pos < bytes.size() ? bytes.size() - s.pos : 0;
-        require(br == (len < left ? len : left), "f_read count differs from what the file holds");
-        for (UINT i = 0; i < br; i++)
+        check(br == (len < left ? len : left), "f_read count differs from what the file holds");
+        for (UINT i = 0; i < br && s.pos + i < bytes.size(); i++)
             if (bytes[s.pos + i] >= 0 && bytes[s.pos + i] != data[i]) fail("f_read returned other bytes than written", s.path);
         s.pos += br;
         check_position(s, "f_read left position or size wrong");
@@ -243,17 +263,21 @@ private:
 
     void seek(Slot& s)
     {
-        DWORD ofs = in_.word() * 2u;
+        const unsigned v = in_.word();
         if (!s.open) return;
         std::vector<int>& bytes = model_[s.path].bytes;
-        if (ofs & 1) ofs = static_cast<DWORD>(bytes.size());  // the end of the file
+        DWORD ofs = v * 2u;
+        if (v & 1) ofs = static_cast<DWORD>(bytes.size());  // the end of the file
+        const bool had_error = s.fil.flag & FM_ERROR;
         const FRESULT r = f_lseek(&s.fil, ofs);
-        require(r == FR_OK, "f_lseek failed on a healthy volume");
+        check_error_state(s, had_error, r, "f_lseek and the error state");
+        if (had_error) return;
+        check(r == FR_OK, "f_lseek failed on a healthy volume");
         const DWORD old = static_cast<DWORD>(bytes.size());
-        require(s.fil.fsize >= old, "f_lseek shrank the file");
-        if (!(s.mode & FM_WRITE)) require(s.fil.fsize == old, "f_lseek grew a file opened for reading");
-        require(s.fil.fptr <= (ofs > old ? ofs : old), "f_lseek went past the position asked for");
-        if (ofs <= old) require(s.fil.fptr == ofs, "f_lseek inside the file missed");
+        check(s.fil.fsize >= old, "f_lseek shrank the file");
+        if (!(s.mode & FM_WRITE)) check(s.fil.fsize == old, "f_lseek grew a file opened for reading");
+        check(s.fil.fptr <= (ofs > old ? ofs : old), "f_lseek went past the position asked for");
+        if (ofs <= old) check(s.fil.fptr == ofs, "f_lseek inside the file missed");
         bytes.resize(s.fil.fsize, -1);
         s.pos = s.fil.fptr;
     }
@@ -262,9 +286,9 @@ private:
     {
         const std::string p = path();
         const FRESULT r = f_mkdir(p.c_str());
-        if (exists(p)) require(r == FR_EXIST, "f_mkdir over an existing object");
+        if (exists(p)) check(r == FR_EXIST, "f_mkdir over an existing object");
         if (r != FR_OK) return;
-        require(is_dir(parent_of(p)), "a directory created below something that is not a directory");
+        check(is_dir(parent_of(p)), "a directory created below something that is not a directory");
         model_[p].dir = true;
     }
 
@@ -274,9 +298,9 @@ private:
         if (busy(from) || busy(to)) return;
         const FRESULT r = f_rename(from.c_str(), to.c_str());
         if (r != FR_OK) return;
-        require(exists(from), "a missing object renamed");
-        require(!exists(to), "renamed over an existing object");
-        require(is_dir(parent_of(to)), "renamed below something that is not a directory");
+        check(exists(from), "a missing object renamed");
+        check(!exists(to), "renamed over an existing object");
+        check(is_dir(parent_of(to)), "renamed below something that is not a directory");
         if (under(to, from)) fail("a directory was moved into itself", from + " -> " + to);
         std::map<std::string, Node> moved;
         for (auto it = model_.begin(); it != model_.end();) {
@@ -296,7 +320,7 @@ private:
         if (busy(p)) return;
         const FRESULT r = f_unlink(p.c_str());
         if (r != FR_OK) return;
-        require(exists(p), "a missing object deleted");
+        check(exists(p), "a missing object deleted");
         for (const auto& kv : model_)
             if (under(kv.first, p)) fail("a directory that is not empty was deleted", p);
         model_.erase(p);
@@ -308,19 +332,23 @@ private:
         FILINFO fno;
         const FRESULT r = f_stat(p.c_str(), &fno);
         if (exists(p) != (r == FR_OK)) fail("f_stat disagrees with the model about existence", p);
-        if (r != FR_OK || busy(p)) return;
-        require(((fno.fattrib & ATTR_DIRECTORY) != 0) == is_dir(p), "f_stat type differs from the model");
-        if (!is_dir(p)) require(fno.fsize == model_.at(p).bytes.size(), "f_stat size differs from the model");
+        if (r != FR_OK || busy(p) || !exists(p)) return;
+        check(((fno.fattrib & ATTR_DIRECTORY) != 0) == is_dir(p), "f_stat type differs from the model");
+        if (!is_dir(p)) check(fno.fsize == model_.at(p).bytes.size(), "f_stat size differs from the model");
     }
 
     void collect(const std::string& dir, std::map<std::string, Node>& seen)
     {
         DIR dj;
-        require(f_opendir(&dj, dir.empty() ? "/" : dir.c_str()) == FR_OK, "f_opendir failed after remount");
+        const FRESULT opened = f_opendir(&dj, dir.empty() ? "/" : dir.c_str());
+        if (dir.empty()) require(opened == FR_OK, "the root directory does not open after remount");
+        check(opened == FR_OK, "f_opendir failed after remount");
+        if (opened != FR_OK) return;
         FILINFO fno;
         for (;;) {
-            require(f_readdir(&dj, &fno) == FR_OK, "f_readdir failed after remount");
-            if (!fno.fname[0]) break;
+            const FRESULT listed = f_readdir(&dj, &fno);
+            check(listed == FR_OK, "f_readdir failed after remount");
+            if (listed != FR_OK || !fno.fname[0]) break;
             if (fno.fname[0] == '.') continue;
             const std::string p = dir + "/" + fno.fname;
             Node& node = seen[p];
@@ -331,16 +359,33 @@ private:
                 continue;
             }
             FIL f;
-            require(f_open(&f, p.c_str(), FM_READ) == FR_OK, "a listed file does not open after remount");
+            const FRESULT opened_file = f_open(&f, p.c_str(), FM_READ);
+            check(opened_file == FR_OK, "a listed file does not open after remount");
+            if (opened_file != FR_OK) continue;
             std::vector<BYTE> buf(fno.fsize + 1);
             UINT br = 0;
-            require(f_read(&f, buf.data(), fno.fsize, &br) == FR_OK && br == fno.fsize, "a listed file does not read back");
+            check(f_read(&f, buf.data(), fno.fsize, &br) == FR_OK && br == fno.fsize, "a listed file does not read back");
             node.bytes.assign(buf.begin(), buf.begin() + br);
             require(f_close(&f) == FR_OK, "f_close of a read file failed");
         }
     }
 
+    // A model check: only meaningful while the disk works.
+    void check(bool ok, const char* what)
+    {
+        if (strict_) require(ok, what);
+    }
+
+    // Data operations on a file in the error state are refused, and a
+    // failed transfer puts the file into that state.
+    void check_error_state(const Slot& s, bool had_error, FRESULT r, const char* what)
+    {
+        if (had_error) require(r == FR_INT_ERR && (s.fil.flag & FM_ERROR), what);
+        if (r == FR_DISK_ERR) require(s.fil.flag & FM_ERROR, what);
+    }
+
     Reader& in_;
+    bool strict_;
     std::map<std::string, Node> model_;
     Slot slots_[kSlots];
 };
@@ -369,16 +414,21 @@ const FuzzDisk& base_volume(std::size_t b)
 void operation_sequence(const uint8_t* data, std::size_t size)
 {
     Reader in(data, size);
-    const FuzzDisk& base = base_volume(in.byte() % (sizeof kBases / sizeof kBases[0]));
+    const uint8_t first = in.byte();
+    const FuzzDisk& base = base_volume((first & 0x7F) % (sizeof kBases / sizeof kBases[0]));
     FuzzDisk& disk = FuzzDisk::drive();
     disk = base;
     disk.clear_traffic();
+    const bool faults = first & 0x80;
+    if (faults) disk.transfers_left = in.byte() * 4u;
 
     FATFS fs;
     std::memset(&fs, 0, sizeof fs);
     f_mount(0, &fs);
-    Sequence seq(in);
+    Sequence seq(in, !faults);
     seq.run();
+    disk.transfers_left = SIZE_MAX;  // the disk works again
+    seq.close_all();
     require(!disk.wrote_outside, "a write outside the volume");
     seq.check_volume();
 }
