@@ -91,6 +91,13 @@ TEST(FuzzReplay, PathParser)
     for (const fs::path& p : fixtures("path_parser")) EXPECT_EQ(replay(fuzz::path_parser, p), "");
 }
 
+// Sequences on a disk that starts failing part-way: no crash, the error
+// state holds, and the volume mounts again once the disk works.
+TEST(FuzzReplay, OperationSequencesOnAFailingDisk)
+{
+    for (const fs::path& p : fixtures("op_sequence_faults")) EXPECT_EQ(replay(fuzz::operation_sequence, p), "");
+}
+
 TEST(FuzzReplay, OperationSequencesLeaveVolumesFsckAccepts)
 {
     const fs::path image = fs::temp_directory_path() / ("tessivo-replay-" + std::to_string(getpid()) + ".img");
