@@ -32,9 +32,11 @@ struct Fault {
     const char* name;
     std::function<void(sim::CardModel&)> arm;
     bool writes_fail;  // every write the card is given fails
-    // Faults switched on before every `stride`th call (a card busy beyond the
-    // driver's wait costs much simulation per call).
+    // Faults switched on before every `stride`th call, and at `mid_call_runs`
+    // board times (a card that keeps the driver waiting costs much simulation
+    // per call).
     std::size_t stride = 1;
+    int mid_call_runs = 24;
     // The card went away: it comes back as a card just inserted, which only
     // a remount initialises again (a close before that may fail).
     bool comes_back_reset = false;
@@ -42,10 +44,10 @@ struct Fault {
 
 const Fault kFaults[] = {
     {"read_error_token", [](sim::CardModel& c) { c.faults().error_token = true; }, false},
-    {"no_data_token", [](sim::CardModel& c) { c.faults().no_data_token = true; }, false},
+    {"no_data_token", [](sim::CardModel& c) { c.faults().no_data_token = true; }, false, 2, 8},
     {"rejected_writes", [](sim::CardModel& c) { c.faults().reject_writes = true; }, true},
-    {"busy_beyond_timeout", [](sim::CardModel& c) { c.timing().write_busy = sim::cycles_from_ms(1'000); }, true, 3},
-    {"card_gone", [](sim::CardModel& c) { c.faults().no_card = true; }, true, 1, true},
+    {"busy_beyond_timeout", [](sim::CardModel& c) { c.timing().write_busy = sim::cycles_from_ms(700); }, true, 7, 2},
+    {"card_gone", [](sim::CardModel& c) { c.faults().no_card = true; }, true, 1, 24, true},
 };
 
 Bytes pattern(std::size_t n, unsigned seed)
@@ -369,7 +371,7 @@ TEST_P(CardFaults, FaultsStartingInTheMiddleOfACall)
     const auto [start, end] = run_sequence(fault, base, Arming{calls().size(), 0});
     ASSERT_GT(end, start);
     uint64_t x = 12345;
-    for (int n = 0; n < 24 / static_cast<int>(fault.stride) && !HasFailure(); n++) {
+    for (int n = 0; n < fault.mid_call_runs && !HasFailure(); n++) {
         x = x * 6364136223846793005u + 1442695040888963407u;
         const sim::Cycle at = start + (x >> 16) % (end - start);
         SCOPED_TRACE("faults from board time " + std::to_string(at));
