@@ -35,7 +35,8 @@ public:
     // Sectors the card stores during the whole workload without a cut.
     uint64_t total_writes();
     // Runs the workload with the power cut after `n` stored sectors and
-    // checks the card afterwards.
+    // checks the card afterwards. With POWER_LOSS_FSCK_LOG set in the
+    // environment, fsck.fat's report of each cut goes to standard error.
     CutOutcome run(uint64_t n);
 
 private:
