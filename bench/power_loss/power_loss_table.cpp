@@ -30,9 +30,9 @@ int main(int argc, char** argv)
     const uint64_t step = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 1;
     power_loss::Workload workload;
     const uint64_t total = workload.total_writes();
-    std::printf("workload stores %llu sectors; cutting after every %s stored sector, 1..%llu\n\n",
-                static_cast<unsigned long long>(total), step > 1 ? (std::to_string(step) + "th").c_str() : "",
-                static_cast<unsigned long long>(total + 1));
+    const std::string every = step > 1 ? "every " + std::to_string(step) + "th stored sector" : "every stored sector";
+    std::printf("workload stores %llu sectors; power cut after %s, 1..%llu\n\n",
+                static_cast<unsigned long long>(total), every.c_str(), static_cast<unsigned long long>(total + 1));
 
     std::map<std::string, Row> by_step;
     std::vector<std::string> order;
