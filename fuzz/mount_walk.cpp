@@ -15,8 +15,10 @@ namespace {
 constexpr int kMaxDepth = 8;
 constexpr int kMaxEntries = 2000;
 constexpr UINT kMaxFileBytes = 64 * 1024;
-// Sector count an input may declare: large enough for a FAT32 volume.
-constexpr DWORD kMaxSectors = 1u << 20;
+// Sector count an input may declare: large enough for a FAT32 volume, small
+// enough that walking every FAT entry of the card (f_getfree on a volume
+// that claims more clusters than the card holds) stays well under a second.
+constexpr DWORD kMaxSectors = 1u << 17;
 
 struct Walk {
     int entries = 0;
