@@ -355,7 +355,7 @@ std::pair<sim::Cycle, sim::Cycle> run_sequence(const Fault& fault, const Bytes& 
 TEST_P(CardFaults, EveryCallEndsAndTheVolumeRecovers)
 {
     const Fault& fault = GetParam();
-    const Bytes base = power_loss::mkfs_fat16_image(kCardBytes);
+    const Bytes base = power_loss::mkfs_fat_image(kCardBytes);
     for (std::size_t k = 0; k < calls().size() && !HasFailure(); k += fault.stride) {
         SCOPED_TRACE(std::string("faults from call ") + std::to_string(k) + " (" + calls()[k].name + ")");
         run_sequence(fault, base, Arming{k, 0});
@@ -365,7 +365,7 @@ TEST_P(CardFaults, EveryCallEndsAndTheVolumeRecovers)
 TEST_P(CardFaults, FaultsStartingInTheMiddleOfACall)
 {
     const Fault& fault = GetParam();
-    const Bytes base = power_loss::mkfs_fat16_image(kCardBytes);
+    const Bytes base = power_loss::mkfs_fat_image(kCardBytes);
     // Board times spread over the sequence as it runs on a healthy card, by
     // a fixed pseudo-random walk.
     const auto [start, end] = run_sequence(fault, base, Arming{calls().size(), 0});

@@ -24,7 +24,6 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-constexpr uint64_t kCardBytes = 4u << 20;
 // Board time one phase (workload, or the checks after the cut) may take
 // before it counts as hung.
 const sim::Cycle kPhaseLimit = sim::cycles_from_ms(60'000);
@@ -281,12 +280,12 @@ std::vector<std::string> classify_fsck(const std::string& output)
     return {found.begin(), found.end()};
 }
 
-std::vector<uint8_t> mkfs_fat16_image(uint64_t bytes)
+std::vector<uint8_t> mkfs_fat_image(uint64_t bytes, int fat_bits)
 {
     char dir[] = "/tmp/tessivo-card-XXXXXX";
     if (!::mkdtemp(dir)) throw std::runtime_error("no scratch directory");
     const std::string path = std::string(dir) + "/card.img";
-    const std::string cmd = "mkfs.fat -C -F 16 -s 1 '" + path + "' " + std::to_string(bytes / 1024) + " >/dev/null 2>&1";
+    const std::string cmd = "mkfs.fat -C -F " + std::to_string(fat_bits) + " -s 1 '" + path + "' " + std::to_string(bytes / 1024) + " >/dev/null 2>&1";
     const int rc = std::system(cmd.c_str());
     std::ifstream in(path, std::ios::binary);
     std::vector<uint8_t> image{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -296,7 +295,8 @@ std::vector<uint8_t> mkfs_fat16_image(uint64_t bytes)
     return image;
 }
 
-Workload::Workload() : base_(mkfs_fat16_image(kCardBytes))
+Workload::Workload(int fat_bits)
+    : card_bytes_(fat_bits == 32 ? 34000u * 1024 : 4u << 20), base_(mkfs_fat_image(card_bytes_, fat_bits))
 {
     char dir[] = "/tmp/tessivo-power-XXXXXX";
     if (!::mkdtemp(dir)) throw std::runtime_error("no scratch directory");
@@ -404,7 +404,7 @@ CutOutcome Workload::run(uint64_t n)
     if (check_hung) out.failure = "the checks after the cut hung";
 
     // fsck.fat on the card as it is now.
-    Bytes bytes(kCardBytes);
+    Bytes bytes(card_bytes_);
     image.read(0, bytes.data(), bytes.size());
     {
         const std::size_t start = std::size_t{512} * volume_start(bytes);

@@ -26,8 +26,10 @@ struct CutOutcome {
 
 class Workload {
 public:
-    // A card with a FAT16 volume made by mkfs.fat, in a simulated board.
-    Workload();
+    // A card with a volume made by mkfs.fat, in a simulated board: FAT16 on
+    // a 4 MB card, or (fat_bits 32) FAT32 with the fewest clusters it allows
+    // on a 34 MB card.
+    explicit Workload(int fat_bits = 16);
     ~Workload();
     Workload(const Workload&) = delete;
     Workload& operator=(const Workload&) = delete;
@@ -40,13 +42,15 @@ public:
     CutOutcome run(uint64_t n);
 
 private:
+    uint64_t card_bytes_;
     std::vector<uint8_t> base_;
     std::string scratch_;  // image file for fsck.fat
 };
 
-// A card image of `bytes` holding a FAT16 volume (two FATs, one sector per
-// cluster) made by mkfs.fat over the whole card; throws when that fails.
-std::vector<uint8_t> mkfs_fat16_image(uint64_t bytes);
+// A card image of `bytes` holding a FAT16 or FAT32 volume (two FATs, one
+// sector per cluster) made by mkfs.fat over the whole card; throws when that
+// fails.
+std::vector<uint8_t> mkfs_fat_image(uint64_t bytes, int fat_bits = 16);
 
 // fsck.fat -n output reduced to kinds of finding ("lost clusters",
 // "file size", ...), each kind once.

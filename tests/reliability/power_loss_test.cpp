@@ -7,13 +7,12 @@
 
 namespace {
 
-TEST(PowerLoss, SyncedFilesSurviveACutAnywhere)
+// Cut points `stride` apart, plus the first and last few.
+void cut_across_the_workload(power_loss::Workload& workload, uint64_t stride)
 {
-    power_loss::Workload workload;
     const uint64_t total = workload.total_writes();
     ASSERT_GT(total, 50u) << "the workload stores too little to be worth cutting";
-    // Every third cut point, plus the first and the last ones.
-    for (uint64_t n = 1; n <= total + 1; n += (n < 4 || n + 4 > total) ? 1 : 3) {
+    for (uint64_t n = 1; n <= total + 1; n += (n < 4 || n + 4 > total) ? 1 : stride) {
         const power_loss::CutOutcome o = workload.run(n);
         SCOPED_TRACE("cut after " + std::to_string(n) + " sectors, in " + o.step);
         EXPECT_EQ(o.failure, "");
@@ -26,6 +25,18 @@ TEST(PowerLoss, SyncedFilesSurviveACutAnywhere)
             EXPECT_EQ(o.fsck_status, 0) << "a format cut short mounts over stale tables";
         }
     }
+}
+
+TEST(PowerLoss, SyncedFilesSurviveACutAnywhereOnFat16)
+{
+    power_loss::Workload workload(16);
+    cut_across_the_workload(workload, 3);
+}
+
+TEST(PowerLoss, SyncedFilesSurviveACutAnywhereOnFat32)
+{
+    power_loss::Workload workload(32);
+    cut_across_the_workload(workload, 11);
 }
 
 TEST(PowerLoss, FsckFindingsAreClassified)
