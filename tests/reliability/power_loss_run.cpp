@@ -3,14 +3,17 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <regex>
 #include <set>
+#include <stdexcept>
 
 #include "fatfs/diskio.h"
 #include "fatfs/ff.h"
