@@ -5,10 +5,9 @@
 
 namespace {
 
-/* Counts free FAT entries. FAT12 goes entry by entry; FAT16/32 walk the first
- * FAT sector by sector. The two reserved entries are read past but never
- * counted: a damaged volume with zeros there would otherwise report more free
- * clusters than it has. */
+/* Counts free FAT entries. FAT12 goes entry by entry from cluster 2; FAT16/32
+ * walk the first FAT sector by sector and look at every entry, the two
+ * reserved ones included (they are never zero on a sound volume). */
 FRESULT count_free(FATFS* fs, DWORD* n_free)
 {
     DWORD n = 0;
@@ -26,9 +25,7 @@ FRESULT count_free(FATFS* fs, DWORD* n_free)
         for (DWORD ent = 0; ent < fs->n_fatent; ent++) {
             if (i == 0 && move_window(fs, sect++) != FR_OK) return FR_DISK_ERR;
             const BYTE* p = fs->win + i;
-            if (ent < 2) {
-                /* reserved entries */
-            } else if (width == 2) {
+            if (width == 2) {
                 if (ld_word(p) == 0) n++;
             } else {
                 if ((ld_dword(p) & 0x0FFFFFFF) == 0) n++;
