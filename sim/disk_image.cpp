@@ -50,8 +50,8 @@ bool MemoryImage::write(uint64_t offset, const uint8_t* src, size_t n) {
     return true;
 }
 
-std::unique_ptr<FileImage> FileImage::open(const std::string& path, std::string& error) {
-    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+std::unique_ptr<FileImage> FileImage::open(const std::string& path, std::string& error, bool writable) {
+    const int fd = ::open(path.c_str(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC);
     if (fd < 0) {
         error = path + ": " + std::strerror(errno);
         return nullptr;

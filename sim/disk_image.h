@@ -45,9 +45,10 @@ private:
 // An existing image file, read and written in place.
 class FileImage : public DiskImage {
 public:
-    // Opens `path` for reading and writing; null with a message in `error`
-    // when it cannot be opened or is empty.
-    static std::unique_ptr<FileImage> open(const std::string& path, std::string& error);
+    // Opens `path` for reading and writing (or for reading only, where every
+    // write fails); null with a message in `error` when it cannot be opened or
+    // is empty.
+    static std::unique_ptr<FileImage> open(const std::string& path, std::string& error, bool writable = true);
     ~FileImage() override;
     FileImage(const FileImage&) = delete;
     FileImage& operator=(const FileImage&) = delete;

@@ -5,7 +5,7 @@
 #include <chrono>
 #include <cstdio>
 
-#include "app/tick.h"
+#include "platform/pic32/pic32.h"
 #include "fatfs/diskio.h"
 #include "fatfs/ff.h"
 #include "platform/pic32/sim/vectors.h"
@@ -14,15 +14,6 @@
 #include "sim/disk_image.h"
 
 namespace {
-
-void start_tick(sim::Board& board) {
-    sim::install_firmware_vectors(board);
-    INTEnableSystemMultiVectoredInt();
-    SYSTEMConfigPerformance(80000000);
-    OpenCoreTimer(CORE_TICKS_PER_MS);
-    IPC0SET = 2u << IPC0_CTIP_SHIFT;
-    IEC0SET = IEC0_CTIE;
-}
 
 uint32_t le32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
 
@@ -33,7 +24,8 @@ int main() {
     sim::Board board;
     sim::MemoryImage image(uint64_t{32} << 30);
     sim::CardModel card(board, sim::CardKind::Sdhc, image);
-    start_tick(board);
+    SYSTEMConfigPerformance(80000000);  // 80 MHz peripheral bus, as the firmware runs it
+    sim::start_firmware_tick(board);
 
     if (disk_initialize(0) & STAT_NOINIT) {
         std::puts("card did not initialise");

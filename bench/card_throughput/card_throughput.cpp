@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "app/tick.h"
+#include "platform/pic32/pic32.h"
 #include "fatfs/diskio.h"
 #include "platform/pic32/pic32.h"
 #include "platform/pic32/sim/vectors.h"
@@ -31,14 +31,6 @@ double bound_bytes(unsigned n, bool write) {
     return command + n * block + stop;
 }
 
-void start_tick(sim::Board& board) {
-    sim::install_firmware_vectors(board);
-    INTEnableSystemMultiVectoredInt();
-    OpenCoreTimer(CORE_TICKS_PER_MS);
-    IPC0SET = 2u << IPC0_CTIP_SHIFT;
-    IEC0SET = IEC0_CTIE;
-}
-
 struct Profile {
     const char* name;
     sim::Cycle read_access;
@@ -48,7 +40,7 @@ struct Profile {
 bool run_profile(const Profile& p) {
     sim::Board board;
     OSCSetPBDIV(OSC_PB_DIV_1);
-    start_tick(board);
+    sim::start_firmware_tick(board);
     sim::MemoryImage image(64u << 20);
     sim::CardModel card(board, sim::CardKind::Sdhc, image);
     card.timing().read_access = p.read_access;

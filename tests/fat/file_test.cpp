@@ -439,15 +439,21 @@ TEST_F(File, TruncateDoesNotLeakBufferIntoFreedCluster)
     EXPECT_EQ(std::memcmp(disk->sector(freed), other.data() + 512, 512), 0);
 }
 
+// Opens `path` for reading and writing in fast-seek mode with `map` built.
+void open_with_link_map(FIL& f, const char* path, DWORD (&map)[16])
+{
+    ASSERT_EQ(f_open(&f, path, FM_READ | FM_WRITE), FR_OK);
+    f.cltbl = map;
+    ASSERT_EQ(f_lseek(&f, SEEK_BUILD_MAP), FR_OK);
+}
+
 TEST_F(File, FastSeekWriteStopsAtEndOfMap)
 {
     write_file("M.BIN", pattern(1500, 17));  // three one-sector clusters
     FIL f;
     UINT bw;
-    ASSERT_EQ(f_open(&f, "M.BIN", FM_READ | FM_WRITE), FR_OK);
     DWORD map[16] = {16};
-    f.cltbl = map;
-    ASSERT_EQ(f_lseek(&f, SEEK_BUILD_MAP), FR_OK);
+    ASSERT_NO_FATAL_FAILURE(open_with_link_map(f, "M.BIN", map));
     ASSERT_EQ(f_lseek(&f, 1000), FR_OK);
     const auto data = pattern(2000, 18);
     EXPECT_EQ(f_write(&f, data.data(), 2000, &bw), FR_OK);
@@ -483,10 +489,8 @@ TEST_F(File, FastSeekWriteAfterTruncateStaysInOwnClusters)
     write_file("M.BIN", pattern(2048, 20));  // four one-sector clusters
     FIL f;
     UINT bw;
-    ASSERT_EQ(f_open(&f, "M.BIN", FM_READ | FM_WRITE), FR_OK);
     DWORD map[16] = {16};
-    f.cltbl = map;
-    ASSERT_EQ(f_lseek(&f, SEEK_BUILD_MAP), FR_OK);
+    ASSERT_NO_FATAL_FAILURE(open_with_link_map(f, "M.BIN", map));
     ASSERT_EQ(f_lseek(&f, 700), FR_OK);
     ASSERT_EQ(f_truncate(&f), FR_OK);
     fs.last_clust = f.sclust;  // the next allocation reuses the freed clusters

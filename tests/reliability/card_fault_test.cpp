@@ -85,6 +85,18 @@ struct Call {
     std::function<FRESULT(World&)> run;
 };
 
+// f_sync of A; on success what was written so far is what the card holds.
+FRESULT sync_a(World& w)
+{
+    const FRESULT r = f_sync(&w.a);
+    if (r == FR_OK) {
+        w.a_synced = w.a_data;
+        w.a_on_card = true;
+        w.a_changed = false;
+    }
+    return r;
+}
+
 FRESULT write_a(World& w, std::size_t n, unsigned seed)
 {
     const Bytes data = pattern(n, seed);
@@ -101,15 +113,7 @@ const std::vector<Call>& calls()
 {
     static const std::vector<Call> list = {
         {"write A", Kind::Data, false, [](World& w) { return write_a(w, 700, 1); }},
-        {"sync A", Kind::Flush, true, [](World& w) {
-             const FRESULT r = f_sync(&w.a);
-             if (r == FR_OK) {
-                 w.a_synced = w.a_data;
-                 w.a_on_card = true;
-                 w.a_changed = false;
-             }
-             return r;
-         }},
+        {"sync A", Kind::Flush, true, sync_a},
         {"seek A to 0", Kind::Data, false, [](World& w) {
              const FRESULT r = f_lseek(&w.a, 0);
              if (r == FR_OK) w.a_pos = 0;
@@ -162,15 +166,7 @@ const std::vector<Call>& calls()
              FILINFO fno;
              return f_stat("A.TXT", &fno);
          }},
-        {"sync A again", Kind::Flush, true, [](World& w) {
-             const FRESULT r = f_sync(&w.a);
-             if (r == FR_OK) {
-                 w.a_synced = w.a_data;
-                 w.a_on_card = true;
-                 w.a_changed = false;
-             }
-             return r;
-         }},
+        {"sync A again", Kind::Flush, true, sync_a},
         {"unlink C", Kind::Other, true, [](World& w) {
              w.unlink_tried = true;
              const FRESULT r = f_unlink("D/C.BIN");

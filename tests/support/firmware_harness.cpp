@@ -8,22 +8,13 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/tick.h"
 #include "platform/pic32/sim/vectors.h"
 
 namespace test_support {
 
 constexpr const char* kChildMarker = "TESSIVO_ISOLATED_CHILD";
 
-void start_tick(sim::Board& board) {
-    sim::install_firmware_vectors(board);
-    INTEnableSystemMultiVectoredInt();
-    OpenCoreTimer(CORE_TICKS_PER_MS);
-    IFS0CLR = IFS0_CTIF;
-    IPC0CLR = IPC0_CTIP_MASK | IPC0_CTIS_MASK;
-    IPC0SET = 2u << IPC0_CTIP_SHIFT;
-    IEC0SET = IEC0_CTIE;
-}
+void start_tick(sim::Board& board) { sim::start_firmware_tick(board); }
 
 void run_isolated(const std::function<void()>& body) {
     // In the fresh process the body simply runs.

@@ -4,6 +4,7 @@
 // changes the user's image.
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "sim/disk_image.h"
 
@@ -14,20 +15,16 @@ public:
     // Opens `path` read-only; null with a message in `error` when it cannot be
     // read, is empty or is not a whole number of 512-byte sectors.
     static std::unique_ptr<OverlayImage> open(const std::string& path, std::string& error);
-    ~OverlayImage() override;
-    OverlayImage(const OverlayImage&) = delete;
-    OverlayImage& operator=(const OverlayImage&) = delete;
 
-    uint64_t size() const override { return size_; }
+    uint64_t size() const override { return file_->size(); }
     bool read(uint64_t offset, uint8_t* dst, size_t n) override;
     bool write(uint64_t offset, const uint8_t* src, size_t n) override;
 
 private:
-    OverlayImage(int fd, uint64_t size);
-    int fd_;
-    uint64_t size_;
-    sim::MemoryImage written_;  // sectors written during the run
-    std::vector<bool> dirty_;   // per 512-byte sector: taken from written_
+    explicit OverlayImage(std::unique_ptr<sim::FileImage> file);
+    std::unique_ptr<sim::FileImage> file_;  // the user's image, never written
+    sim::MemoryImage written_;              // sectors written during the run
+    std::vector<bool> dirty_;               // per 512-byte sector: taken from written_
 };
 
 }  // namespace tessivo_sim
