@@ -205,7 +205,7 @@ void Core::enter_exception(unsigned code, uint32_t at, bool bd, bool interrupt) 
 
     bool ok;
     const uint32_t handler = word_at(vector, ok);
-    if ((!ok || handler == kErasedWord) && report(FaultKind::NoHandler, at, vector, code)) fault_stop_ = true;
+    if ((!ok || handler == kErasedWord) && report(FaultKind::NoHandler, at, vector, code, bd)) fault_stop_ = true;
 }
 
 void Core::enter_debug(uint32_t at, bool bd) {
@@ -218,7 +218,7 @@ void Core::enter_debug(uint32_t at, bool bd) {
     cycle_ += kExceptionEntryCycles;
     ++gen_;
     update_mode();
-    if (report(FaultKind::DebugMode, at, kDebugVector, 0)) fault_stop_ = true;
+    if (report(FaultKind::DebugMode, at, kDebugVector, 0, bd)) fault_stop_ = true;
 }
 
 void Core::eret() {
@@ -247,7 +247,7 @@ void Core::eret() {
 
 // ---------------------------------------------------------------- faults
 
-bool Core::report(FaultKind kind, uint32_t pc, uint32_t address, unsigned exc_code) {
+bool Core::report(FaultKind kind, uint32_t pc, uint32_t address, unsigned exc_code, int bd) {
     fault_ = Fault{};
     fault_.kind = kind;
     fault_.pc = pc;
@@ -256,7 +256,7 @@ bool Core::report(FaultKind kind, uint32_t pc, uint32_t address, unsigned exc_co
     fault_.disassembly = ok ? disassemble(fault_.word, pc) : "(no instruction)";
     fault_.address = address;
     fault_.exc_code = exc_code;
-    fault_.in_delay_slot = pc == cur_pc_ && in_delay_slot(cur_pc_, prev_pc_);
+    fault_.in_delay_slot = bd >= 0 ? bd != 0 : pc == cur_pc_ && in_delay_slot(cur_pc_, prev_pc_);
     fault_.cycle = cycle_;
     fault_.instructions = instret_;
     std::memcpy(fault_.regs, r_, sizeof fault_.regs);

@@ -153,7 +153,8 @@ private:
     void select_set(unsigned set);
 
     // faults: true when the host wants to stop
-    bool report(FaultKind kind, uint32_t pc, uint32_t address, unsigned exc_code);
+    // `bd`: whether `pc` sits in a delay slot (-1: find out from the last instructions).
+    bool report(FaultKind kind, uint32_t pc, uint32_t address, unsigned exc_code, int bd = -1);
     void stop_before_current();
 
     // idle skipping

@@ -140,8 +140,9 @@ TEST(ElfImage, RealImageStartsUpAndReachesMain) {
     core.set_step_hook([&](uint32_t pc) {
         if (pc == main_at && main_reached_at == 0) main_reached_at = core.instructions() + 1;
     });
+    size_t stores_seen = 0;
     host.on_store = [&](const cputest::IoAccess&) {
-        if (host.log.size() >= 16) core.request_stop();
+        if (++stores_seen == 12) core.request_stop();
     };
     EXPECT_EQ(core.run(10'000'000), m4k::StopReason::Requested);
     EXPECT_TRUE(host.faults.empty()) << host.faults.front().describe();
