@@ -46,6 +46,7 @@ constexpr uint32_t j(uint32_t target) { return 0x02u << 26 | ((target >> 2) & 0x
 constexpr uint32_t jal(uint32_t target) { return 0x03u << 26 | ((target >> 2) & 0x03FFFFFF); }
 constexpr uint32_t addi(unsigned rt, unsigned rs, int16_t imm) { return i_type(0x08, rs, rt, static_cast<uint16_t>(imm)); }
 constexpr uint32_t addiu(unsigned rt, unsigned rs, int16_t imm) { return i_type(0x09, rs, rt, static_cast<uint16_t>(imm)); }
+constexpr uint32_t slti(unsigned rt, unsigned rs, int16_t imm) { return i_type(0x0A, rs, rt, static_cast<uint16_t>(imm)); }
 constexpr uint32_t andi(unsigned rt, unsigned rs, uint16_t imm) { return i_type(0x0C, rs, rt, imm); }
 constexpr uint32_t ori(unsigned rt, unsigned rs, uint16_t imm) { return i_type(0x0D, rs, rt, imm); }
 constexpr uint32_t lui(unsigned rt, uint16_t imm) { return i_type(0x0F, 0, rt, imm); }
