@@ -229,7 +229,22 @@ Decoded branch(Op op, const Fields& f, bool reads_rt) {
 
 const char* op_mnemonic(Op op) { return kMnemonics[static_cast<unsigned>(op)]; }
 
+namespace {
+Decoded decode_word(uint32_t word);
+}
+
+// Only stack adjustments (writes of $sp computed from $sp, such as
+// `addiu sp,sp,-24`) are checked: building a new $sp value in two steps
+// (lui, then ori) may pass through low values on the way.
 Decoded decode(uint32_t word) {
+    Decoded d = decode_word(word);
+    if (!(d.src_mask & (1u << 29))) d.flags &= ~kWritesSp;
+    return d;
+}
+
+namespace {
+
+Decoded decode_word(uint32_t word) {
     const Fields f{word};
     Decoded d;
     switch (f.op()) {
@@ -280,6 +295,8 @@ Decoded decode(uint32_t word) {
     default: return simple(Op::Reserved);
     }
 }
+
+} // namespace
 
 bool has_delay_slot(Op op) {
     switch (op) {

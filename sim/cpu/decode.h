@@ -55,7 +55,7 @@ const char* op_mnemonic(Op op);
 
 // Record flags.
 enum : uint8_t {
-    kWritesSp = 1 << 0,     // the instruction may write $sp (stack check, high-water mark)
+    kWritesSp = 1 << 0,     // a stack adjustment: writes $sp computed from $sp (stack check, high-water mark)
     kHazardBarrier = 1 << 1 // jr.hb / jalr.hb
 };
 

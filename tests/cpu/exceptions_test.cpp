@@ -333,3 +333,21 @@ TEST(Wait, SleepsUntilTheInterruptThenResumesAfterIt) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(StackCheck, AdjustmentBelowTheLimitIsReportedAndTheLowWaterMarkKept) {
+    Machine m;
+    m.put(kCode, {lui(sp, 0x8000), ori(sp, sp, 0x7F00),  // building sp passes 0x80000000: not an adjustment
+                  addiu(sp, sp, -0x80), addiu(sp, sp, 0x80), addiu(sp, sp, -0x800), sdbbp()});
+    m.start_at(kCode);
+    m.core.set_stack_limit(0x80007800);
+    EXPECT_EQ(m.core.run(1000), m4k::StopReason::Fault);
+    ASSERT_EQ(m.host.faults.size(), 1u);
+    EXPECT_EQ(m.host.faults[0].kind, m4k::FaultKind::StackOverflow);
+    EXPECT_EQ(m.host.faults[0].pc, kCode + 16);
+    EXPECT_EQ(m.host.faults[0].address, 0x80007700u);
+    EXPECT_EQ(m.core.stack_low_water(), 0x80007700u);
+}
+
+} // namespace
