@@ -161,6 +161,15 @@ Core::Access Core::address_error(uint32_t vaddr, bool store) {
     return Access::Raised;
 }
 
+Core::Access Core::bus_error(uint32_t vaddr) {
+    if (report(FaultKind::BusError, cur_pc_, vaddr, kExcDBE)) {
+        stop_before_current();
+        return Access::Stop;
+    }
+    raise(kExcDBE);
+    return Access::Raised;
+}
+
 Core::Access Core::load_slow(uint32_t vaddr, unsigned bytes, uint32_t& value) {
     if (vaddr & (bytes - 1)) return address_error(vaddr, false);
     if (!kernel_ && vaddr >= 0x80000000u) return address_error(vaddr, false);
@@ -195,12 +204,7 @@ Core::Access Core::load_slow(uint32_t vaddr, unsigned bytes, uint32_t& value) {
     case Region::None:
         break;
     }
-    if (report(FaultKind::BusError, cur_pc_, vaddr, kExcDBE)) {
-        stop_before_current();
-        return Access::Stop;
-    }
-    raise(kExcDBE);
-    return Access::Raised;
+    return bus_error(vaddr);
 }
 
 Core::Access Core::store_slow(uint32_t vaddr, unsigned bytes, uint32_t value) {
@@ -233,12 +237,7 @@ Core::Access Core::store_slow(uint32_t vaddr, unsigned bytes, uint32_t value) {
     case Region::None:
         break;
     }
-    if (report(FaultKind::BusError, cur_pc_, vaddr, kExcDBE)) {
-        stop_before_current();
-        return Access::Stop;
-    }
-    raise(kExcDBE);
-    return Access::Raised;
+    return bus_error(vaddr);
 }
 
 // ---------------------------------------------------------------- run loop

@@ -135,6 +135,7 @@ private:
     Access load_slow(uint32_t vaddr, unsigned bytes, uint32_t& value);
     Access store_slow(uint32_t vaddr, unsigned bytes, uint32_t value);
     Access address_error(uint32_t vaddr, bool store);
+    Access bus_error(uint32_t vaddr);
     void invalidate_ram_code(uint32_t offset);
 
     // exceptions and CP0
