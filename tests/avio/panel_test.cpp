@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "app/panel.h"
+#include "app/tick.h"
 #include "platform/pic32/pic32.h"
+#include "platform/pic32/sim/compiled_cpu.h"
 #include "sim/panel_model.h"
 #include "tests/support/firmware_harness.h"
 
@@ -39,13 +41,13 @@ const std::vector<Command> kInitCommands = {
 class PanelTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        board.attach(panel);
+        board.plug(panel);
         // Ports as the board's start-up leaves them: bus low, control lines high.
         TRISB = 0;
         PORTB = 0;
         TRISE = 0x0080;
         PORTE = 0xFFFFFF7F;
-        test_support::start_tick(board);
+        test_support::start_tick(cpu);
     }
 
     std::vector<Command> last_commands(size_t n) const {
@@ -54,7 +56,9 @@ protected:
     }
 
     sim::Board board;
-    PanelModel panel{board};
+
+    sim::CompiledCpu cpu{board};
+    PanelModel panel;
 };
 
 TEST_F(PanelTest, InitSendsTheControllerSetUpWithoutViolation) {
@@ -121,7 +125,7 @@ TEST_F(PanelTest, ControlLinesAfterEachWrite) {
     };
     const Step steps[] = {
         {"command", [] { LCD_WR_REG(0x2C); }, true, false},
-        {"time passing", [] { sim::Board::current()->advance(sim::cycles_from_ms(3)); }, true, false},
+        {"time passing", [] { sim::CompiledCpu::bound()->advance(sim::cycles_from_ms(3)); }, true, false},
         {"data", [] { LCD_WR_Data(0x1234); }, true, true},
         {"reset line pulled low", [] { PORTECLR = kReset; }, false, true},
         {"data after it", [] { LCD_WR_Data(-1); }, true, true},
@@ -148,7 +152,8 @@ TEST_F(PanelTest, ModelCatchesDriverFaults) {
         {"pixel before write_memory_start", [] { LCD_WR_Data(0x1234); }, "before write_memory_start"},
         {"parameters missing", [] { LCD_WR_REG(0xB0); LCD_WR_Data(0x27); LCD_WR_REG(0x29); }, "got 1 of its 7"},
         {"command while reset is held", [] { PORTECLR = kReset; LCD_WR_REG(0x29); }, "while reset is held"},
-        {"data with no command", [] { PORTECLR = kReset; PORTESET = kReset; LCD_WR_Data(1); }, "with no command"},
+        {"data with no command", [] { PORTECLR = kReset; delayms(2); PORTESET = kReset; LCD_WR_Data(1); },
+         "with no command"},
         {"pixels in 24-bit mode",
          [] { LCD_WR_REG(0xF0); LCD_WR_Data(5); Address_set(0, 0, 1, 1); LCD_WR_Data(1); LCD_WR_Data(2); },
          "not 16-bit RGB565"},

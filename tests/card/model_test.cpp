@@ -129,11 +129,10 @@ TEST(CardKindNames, ParseBackToTheirKinds) {
 }
 
 TEST(CardImage, ByteAddressedCardsStopAtFourGigabytes) {
-    sim::Board board;
     sim::MemoryImage big(uint64_t{8} << 30), tiny(1024);
-    EXPECT_THROW({ sim::CardModel m(board, CardKind::Sdsc, big); }, std::invalid_argument);
-    EXPECT_THROW({ sim::CardModel m(board, CardKind::Sdhc, tiny); }, std::invalid_argument);
-    sim::CardModel fits(board, CardKind::Sdhc, big);
+    EXPECT_THROW({ sim::CardModel m(CardKind::Sdsc, big); }, std::invalid_argument);
+    EXPECT_THROW({ sim::CardModel m(CardKind::Sdhc, tiny); }, std::invalid_argument);
+    sim::CardModel fits(CardKind::Sdhc, big);
     EXPECT_EQ(fits.sectors(), (uint64_t{8} << 30) / 512);
 }
 

@@ -8,13 +8,17 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/pic32/sim/vectors.h"
+#include "app/tick.h"
 
 namespace test_support {
 
 constexpr const char* kChildMarker = "TESSIVO_ISOLATED_CHILD";
 
-void start_tick(sim::Board& board) { sim::start_firmware_tick(board); }
+void start_tick(sim::CompiledCpu& cpu) {
+    cpu.set_vector(CORE_TIMER_VECTOR, &CoreTimerHandler);
+    INTEnableSystemMultiVectoredInt();
+    tick_start();
+}
 
 void run_isolated(const std::function<void()>& body) {
     // In the fresh process the body simply runs.
