@@ -27,9 +27,9 @@
 // clocked, a clock too fast for the phase, an access before the decoder is
 // ready or while a register write executes, SDI bytes into a full FIFO — and
 // the bus timing the data sheet sets as minimums: XRESET low at least 2
-// crystal cycles; XCS/XDCS low at least 5 ns before the first clock edge of a
-// byte (not changed inside a byte), held at least 1 CLKI after its last edge,
-// and high at least 2 CLKI between two frames.
+// crystal cycles; XCS/XDCS not changed inside a byte (set-up 5 ns before its
+// first clock edge, hold 1 CLKI after its last) and high at least 2 CLKI
+// between two frames.
 #include <cstdint>
 #include <deque>
 #include <string>
@@ -52,11 +52,11 @@ public:
     static constexpr uint16_t SM_SDINEW = 1u << 11;
     static constexpr int SCI_MODE = 0, SCI_STATUS = 1, SCI_CLOCKF = 3;
 
-    // Data sheet timing minimums, in picoseconds (CLKI-based ones follow the clock).
-    static constexpr uint64_t kSelectSetupPs = 5'000;  // XCS/XDCS low before the first clock edge
-    static constexpr uint32_t kSelectHoldClki = 1;     // XCS/XDCS held after the last clock edge
-    static constexpr uint32_t kSelectHighClki = 2;     // XCS/XDCS high between frames
-    static constexpr uint32_t kResetLowCrystal = 2;    // XRESET low
+    // Data sheet minimums: XCS/XDCS high between frames 2 CLKI, XRESET low 2
+    // crystal cycles. (XCS/XDCS set-up 5 ns before the first clock edge and
+    // hold 1 CLKI after the last are covered by the select not changing inside a byte.)
+    static constexpr uint32_t kSelectHighClki = 2;
+    static constexpr uint32_t kResetLowCrystal = 2;
 
     // Plugged in with board.plug(decoder): pins on port G, SPI2, DREQ on RD9.
     DecoderModel();
@@ -141,7 +141,6 @@ private:
     bool wire_seen_ = false;
     // When XCS (index 0) and XDCS (1) last rose, kNever: not yet.
     Cycle select_rose_at_[2] = {kNever, kNever};
-    Cycle select_fell_at_[2] = {kNever, kNever};
     bool sdi_clock_reported_ = false;
 
     // Input FIFO and playback.

@@ -40,10 +40,7 @@ struct SpiLink {
     Cycle bit_cycles = 0;  // board cycles of one bit
     // SPI mode number 0..3 (CPOL, CPHA) the link amounts to.
     int mode() const { return (ckp ? 2 : 0) | (cke ? 0 : 1); }
-    // Board time of the first and the last edge on which the slave samples
-    // (the rising edge in modes 0 and 3): half a bit in, and half a bit before the end.
-    Cycle first_sample() const { return now + bit_cycles / 2; }
-    Cycle last_sample() const { return end() - bit_cycles / 2; }
+    // Board time at which the frame's last bit ends.
     Cycle end() const { return now + bit_cycles * static_cast<Cycle>(bits); }
 };
 
