@@ -279,3 +279,55 @@ TEST_F(DecoderTest, ModelCatchesBusFaults) {
 }
 
 }  // namespace
+
+namespace {
+
+// Select and reset timing the decoder needs, driven straight on the board's
+// pins at chosen board cycles (12.5 ns each): XRESET low at least 2 crystal
+// cycles (163 ns), a select high at least 2 CLKI between frames (163 ns at the
+// 12.288 MHz crystal), and no select falling inside a byte.
+TEST(DecoderTiming, SelectsAndResetShorterThanTheDecoderTakesAreViolations) {
+    constexpr uint32_t kPortGClr = 0x1F886194u, kPortGSet = 0x1F886198u;
+    struct Pins {
+        sim::Board& board;
+        void wait(sim::Cycle c) { board.advance_to(board.now() + c); }
+        void low(uint32_t m) { board.store(kPortGClr, 4, m); }
+        void high(uint32_t m) { board.store(kPortGSet, 4, m); }
+    };
+    const struct {
+        const char* what;
+        void (*act)(Pins&);
+        const char* reported;  // nullptr: no violation
+    } cases[] = {
+        {"XRESET low 10 cycles", [](Pins& p) { p.low(kXreset); p.wait(10); p.high(kXreset); }, "XRESET low for 125.0 ns"},
+        {"XRESET low 14 cycles", [](Pins& p) { p.low(kXreset); p.wait(14); p.high(kXreset); }, nullptr},
+        {"XCS high 2 cycles between frames",
+         [](Pins& p) { p.low(kXcs); p.wait(10); p.high(kXcs); p.wait(2); p.low(kXcs); }, "XCS high between frames"},
+        {"XDCS high 14 cycles between frames",
+         [](Pins& p) { p.low(kXdcs); p.wait(10); p.high(kXdcs); p.wait(14); p.low(kXdcs); }, nullptr},
+        {"XDCS lowered inside a byte",
+         [](Pins& p) { p.board.store(0x1F805A20u, 4, 0); p.wait(100); p.low(kXdcs); },
+         "XDCS lowered while a byte was being clocked"},
+    };
+    for (const auto& c : cases) {
+        sim::Board board;
+        DecoderModel decoder;
+        board.plug(decoder);
+        board.store(0x1F886180u, 4, 0x0080);               // TRISG
+        board.store(0x1F886190u, 4, kXreset | kXcs | kXdcs);  // PORTG: all inactive
+        board.store(0x1F805A00u, 4, 0x8120);               // SPI2CON: on, mode 0, master
+        board.store(0x1F805A30u, 4, 800);                  // SPI2BRG: slow
+        Pins pins{board};
+        pins.wait(sim::cycles_from_ms(3));  // past the start-up
+        c.act(pins);
+        if (!c.reported) {
+            EXPECT_TRUE(board.violations().empty()) << c.what << ": " << board.violations().front();
+            continue;
+        }
+        ASSERT_FALSE(board.violations().empty()) << c.what;
+        EXPECT_NE(board.violations().front().find(c.reported), std::string::npos)
+            << c.what << ": " << board.violations().front();
+    }
+}
+
+}  // namespace

@@ -214,3 +214,82 @@ TEST_F(PanelTest, WritesFrameAsRawAndPng) {
 }
 
 }  // namespace
+
+// Bus timing the controller needs, driven straight on the board's pins at
+// chosen board cycles (12.5 ns each). Until the PLL is locked in the
+// controller runs on its 10 MHz reference and every strobe figure is 11 times
+// its top-clock value: WR low and high 44 ns, a write cycle 99 ns.
+TEST(PanelTiming, StrobesShorterThanTheControllerTakesAreViolations) {
+    constexpr uint32_t kPortE = 0x1F886110u, kPortB = 0x1F886050u, kClr = 4, kSet = 8;
+    struct Pins {
+        sim::Board& board;
+        void wait(sim::Cycle c) { board.advance_to(board.now() + c); }
+        void e_low(uint32_t m) { board.store(kPortE + kClr, 4, m); }
+        void e_high(uint32_t m) { board.store(kPortE + kSet, 4, m); }
+        void data(uint32_t v) { board.store(kPortB, 4, v); }
+        // A command write (nop) with the strobe low for `low` cycles.
+        void command(sim::Cycle setup, sim::Cycle low) {
+            e_low(kDataSelect);
+            data(0);
+            wait(setup);
+            e_low(kStrobe);
+            wait(low);
+            e_high(kStrobe);
+        }
+    };
+    const struct {
+        const char* what;
+        void (*act)(Pins&);
+        const char* reported;  // nullptr: no violation
+    } cases[] = {
+        {"strobe held 4 cycles, high 8", [](Pins& p) { p.command(4, 4); p.wait(8); p.command(4, 4); }, nullptr},
+        {"one-cycle strobe", [](Pins& p) { p.command(4, 1); }, "write strobe low for 12.5 ns"},
+        {"strobe high 3 cycles", [](Pins& p) { p.command(4, 4); p.wait(3); p.command(0, 4); }, "write strobe high"},
+        {"two strobes in 7 cycles", [](Pins& p) { p.command(4, 4); p.wait(3); p.command(0, 4); }, "write cycle"},
+        {"chip select with the strobe",
+         [](Pins& p) { p.e_high(kSelect); p.wait(10); p.board.store(kPortE + kClr, 4, kSelect | kStrobe); },
+         "chip select set-up for 0.0 ns"},
+        {"data with the rising strobe",
+         [](Pins& p) { p.e_low(kStrobe); p.wait(8); p.data(0x29); p.e_high(kStrobe); }, "data set-up for 0.0 ns"},
+        {"command/data select while the strobe is low",
+         [](Pins& p) { p.e_low(kStrobe); p.wait(4); p.e_low(kDataSelect); p.wait(4); p.e_high(kStrobe); },
+         "changed while the write strobe was low"},
+        {"reset pulse of 1 us", [](Pins& p) { p.e_low(kReset); p.wait(80); p.e_high(kReset); }, "reset pulse for 1.00 us"},
+        {"reset pulse of 5 us", [](Pins& p) { p.e_low(kReset); p.wait(400); p.e_high(kReset); }, nullptr},
+    };
+    for (const auto& c : cases) {
+        sim::Board board;
+        PanelModel panel;
+        board.plug(panel);
+        board.store(0x1F886040u, 4, 0);       // TRISB: the bus drives the panel
+        board.store(0x1F886100u, 4, 0x0080);  // TRISE
+        board.store(kPortE, 4, 0x7F);         // control lines inactive
+        Pins pins{board};
+        pins.wait(800);
+        pins.e_low(kSelect);
+        pins.wait(800);
+        c.act(pins);
+        if (!c.reported) {
+            EXPECT_TRUE(board.violations().empty()) << c.what << ": " << board.violations().front();
+            continue;
+        }
+        bool found = false;
+        for (const std::string& v : board.violations()) found = found || v.find(c.reported) != std::string::npos;
+        EXPECT_TRUE(found) << c.what << ": wanted \"" << c.reported << "\", got "
+                           << (board.violations().empty() ? "none" : board.violations().front());
+    }
+}
+
+// Once the PLL runs the controller at 120 MHz the same one-cycle strobe is fine.
+TEST_F(PanelTest, OneCycleStrobeIsFineOnceThePllIsLockedIn) {
+    Init_TFT();
+    ASSERT_EQ(panel.system_clock_hz(), 120'000'000u);
+    board.store(0x1F886114u, 4, kDataSelect);  // PORTECLR
+    board.store(0x1F886050u, 4, 0x00);         // PORTB: nop
+    board.advance_to(board.now() + 1);
+    board.store(0x1F886114u, 4, kStrobe);
+    board.advance_to(board.now() + 1);
+    board.store(0x1F886118u, 4, kStrobe);  // PORTESET
+    EXPECT_TRUE(board.violations().empty()) << board.violations().front();
+    EXPECT_EQ(panel.commands().back().code, 0x00);
+}
