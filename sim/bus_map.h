@@ -38,8 +38,12 @@ class Peripheral {
 public:
     virtual ~Peripheral() = default;
     // The CPU reads the register; `side_effect` is set when the read changed
-    // something (a read that may not be repeated or skipped freely).
-    virtual uint32_t read(unsigned reg, bool& side_effect) = 0;
+    // something (a read that may not be repeated or skipped freely). Most
+    // registers read as they peek.
+    virtual uint32_t read(unsigned reg, bool& side_effect) {
+        (void)side_effect;
+        return peek(reg);
+    }
     // The register's value with no bus cycle and no side effect.
     virtual uint32_t peek(unsigned reg) const = 0;
     // The CPU writes `value` through `op` to the byte lanes set in `lanes`.

@@ -40,10 +40,6 @@ public:
     // Compare was written: the core timer's request goes down.
     void core_timer_request_dropped() { core_timer_request_ = false; }
 
-    uint32_t read(unsigned reg, bool& side_effect) override {
-        (void)side_effect;
-        return peek(reg);
-    }
     uint32_t peek(unsigned reg) const override;
     void write(unsigned reg, AliasOp op, uint32_t value, uint32_t lanes) override;
 

@@ -23,10 +23,6 @@ public:
     // Something outside the chip drives pin `bit` of `p`.
     void drive(Port p, int bit, bool level);
 
-    uint32_t read(unsigned reg, bool& side_effect) override {
-        (void)side_effect;
-        return peek(reg);
-    }
     uint32_t peek(unsigned reg) const override;
     void write(unsigned reg, AliasOp op, uint32_t value, uint32_t lanes) override;
 

@@ -24,10 +24,6 @@ public:
     PlainRegisters(std::string owner, std::initializer_list<PlainRegister> registers);
     void claim(BusMap& bus);
 
-    uint32_t read(unsigned reg, bool& side_effect) override {
-        (void)side_effect;
-        return values_[reg];
-    }
     uint32_t peek(unsigned reg) const override { return values_[reg]; }
     void write(unsigned reg, AliasOp op, uint32_t value, uint32_t lanes) override {
         values_[reg] = apply_write(values_[reg], op, value, lanes & specs_[reg].writable);

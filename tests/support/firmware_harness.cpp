@@ -20,6 +20,17 @@ void start_tick(sim::CompiledCpu& cpu) {
     tick_start();
 }
 
+void expect_violation(const sim::Board& board, const char* what, const char* reported) {
+    const auto& seen = board.violations();
+    if (!reported) {
+        EXPECT_TRUE(seen.empty()) << what << ": " << seen.front();
+        return;
+    }
+    bool found = false;
+    for (const std::string& v : seen) found = found || v.find(reported) != std::string::npos;
+    EXPECT_TRUE(found) << what << ": wanted \"" << reported << "\", got " << (seen.empty() ? "none" : seen.front());
+}
+
 void run_isolated(const std::function<void()>& body) {
     // In the fresh process the body simply runs.
     if (std::getenv(kChildMarker)) {
