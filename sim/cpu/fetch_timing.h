@@ -26,8 +26,17 @@ public:
     // Idle skipping moved time forward by `delta` with the same fetches
     // repeating: keep in-flight prefetches at the same distance.
     void shift_time(Cycle delta) { prefetch_ready_ += delta; }
-    // No prefetch still in flight at `now`.
-    bool settled(Cycle now) const { return prefetch_ready_ <= now; }
+    // The predictive prefetch as seen from `now`: the line it holds or
+    // fetches and the cycles until it arrives. A loop whose iterations see
+    // the same state here fetches the same way in every further iteration.
+    struct InFlight {
+        uint32_t line;
+        Cycle wait;
+        bool operator==(const InFlight&) const = default;
+    };
+    InFlight in_flight(Cycle now) const {
+        return {prefetched_line_, prefetch_ready_ > now ? prefetch_ready_ - now : 0};
+    }
 
 private:
     bool contains(uint32_t line);

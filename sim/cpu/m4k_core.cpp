@@ -356,9 +356,12 @@ Core::Skip Core::loop_check(uint32_t branch_pc, Cycle cycle, uint64_t instret, C
     }
     const Cycle len = cycle - w.last_cycle;
     const uint64_t n = instret - w.last_instret;
+    // The prefetch cache's lines are the same after every iteration of a
+    // repeating loop; a prefetch in flight must stand at the same distance.
+    const FetchTiming::InFlight prefetch = fetch_.in_flight(cycle);
     if (w.snapshot && len == w.len && len > 0 && hi_ == w.hi && lo_ == w.lo &&
         std::memcmp(r_, w.regs, sizeof w.regs) == 0 && mdu_ready_ <= cycle && mdu_free_ <= cycle &&
-        fetch_.settled(cycle) && bound > cycle) {
+        prefetch == w.prefetch && bound > cycle) {
         const uint64_t k = (bound - cycle) / len;
         skip = {k * len, k * n};
         fetch_.shift_time(skip.cycles);
@@ -367,6 +370,7 @@ Core::Skip Core::loop_check(uint32_t branch_pc, Cycle cycle, uint64_t instret, C
     std::memcpy(w.regs, r_, sizeof w.regs);
     w.hi = hi_;
     w.lo = lo_;
+    w.prefetch = fetch_.in_flight(cycle + skip.cycles);
     w.snapshot = true;
     w.len = len;
     w.n = n;

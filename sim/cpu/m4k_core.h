@@ -119,6 +119,7 @@ private:
         uint64_t last_instret = 0, n = 0;
         uint32_t regs[32] = {};
         uint32_t hi = 0, lo = 0;
+        FetchTiming::InFlight prefetch{};
     };
     enum class Access { Ok, Raised, Stop };
 
