@@ -34,7 +34,7 @@ Board::Board(const BoardOptions& options)
       spi1_(*this, 1),
       spi2_(*this, 2),
       interrupts_(options.core_timer_flag),
-      system_(*this),
+      system_(*this, options.reset_pb_divider),
       adc_("ADC", {{"AD1PCFG", 0x1F809060u, 0x0000u, 0xFFFFu, true}}),  // all analogue at reset
       bus_matrix_("bus matrix",
                   {

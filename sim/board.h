@@ -29,6 +29,8 @@ namespace sim {
 
 struct BoardOptions {
     CoreTimerFlag core_timer_flag = CoreTimerFlag::Edge;
+    // Peripheral-bus divider at reset (DEVCFG1.FPBDIV of the image): 1, 2, 4 or 8.
+    uint32_t reset_pb_divider = 2;
 };
 
 class Board {

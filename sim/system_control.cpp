@@ -8,6 +8,11 @@ constexpr uint32_t kUnlock1 = 0xAA996655u, kUnlock2 = 0x556699AAu;
 constexpr uint32_t kDeviceId = 0x00916053u;  // PIC32MX340F512H, revision field left 0
 }  // namespace
 
+SystemControl::SystemControl(Board& board, uint32_t reset_pb_divider) : board_(board) {
+    const uint32_t pbdiv = reset_pb_divider >= 8 ? 3 : reset_pb_divider >= 4 ? 2 : reset_pb_divider >= 2 ? 1 : 0;
+    osccon_ |= pbdiv << 19;
+}
+
 void SystemControl::claim(BusMap& bus) {
     bus.claim(*this, "oscillator", "OSCCON", 0x1F80F000u, kOsccon, true);
     bus.claim(*this, "oscillator", "OSCTUN", 0x1F80F010u, kOsctun, true);

@@ -13,7 +13,8 @@ class Board;
 
 class SystemControl : public Peripheral {
 public:
-    explicit SystemControl(Board& board) : board_(board) {}
+    // `reset_pb_divider`: PBDIV at reset (1, 2, 4 or 8), as the configuration words set it.
+    SystemControl(Board& board, uint32_t reset_pb_divider);
     void claim(BusMap& bus);
 
     // Peripheral-bus divider (OSCCON.PBDIV): 1, 2, 4 or 8.
@@ -32,8 +33,8 @@ private:
     enum class Unlock : uint8_t { Locked, FirstKey, Unlocked };
 
     Board& board_;
-    // PB ÷2, primary oscillator with PLL current and requested, PLL locked.
-    uint32_t osccon_ = (1u << 19) | (3u << 12) | (3u << 8) | (1u << 5);
+    // Primary oscillator with PLL current and requested, PLL locked; PBDIV from the constructor.
+    uint32_t osccon_ = (3u << 12) | (3u << 8) | (1u << 5);
     uint32_t osctun_ = 0;
     uint32_t ddpcon_ = 0x0008u;  // JTAG port enabled at reset
     Unlock unlock_ = Unlock::Locked;

@@ -18,6 +18,7 @@
 #include "sim/card_model.h"
 #include "sim/decoder_model.h"
 #include "sim/panel_model.h"
+#include "tools/tessivo-sim/image_run.h"
 #include "tools/tessivo-sim/options.h"
 #include "tools/tessivo-sim/overlay_image.h"
 #include "tools/tessivo-sim/run_report.h"
@@ -90,9 +91,17 @@ int run(const Options& o) {
             return 2;
         }
     }
-    sim::Board board;
-    sim::CompiledCpu cpu(board);
-    cpu.set_vector(CORE_TIMER_VECTOR, &CoreTimerHandler);
+    std::unique_ptr<ImageRun> image;
+    if (!o.image.empty()) {
+        image = ImageRun::open(o, error);
+        if (!image) {
+            std::fprintf(stderr, "tessivo-sim: %s\n", error.c_str());
+            return 2;
+        }
+    }
+    sim::Board board(image ? image->board_options() : sim::BoardOptions{});
+    CpuFigures figures;
+    if (image) image->check_configuration(board, figures);
     sim::PanelModel panel;
     sim::DecoderModel decoder;
     board.plug(panel);
@@ -117,12 +126,22 @@ int run(const Options& o) {
         }
     });
 
-    cpu.run([] { firmware_main(); });
+    if (image) {
+        image->run(board, figures);
+    } else {
+        sim::CompiledCpu cpu(board);
+        cpu.set_vector(CORE_TIMER_VECTOR, &CoreTimerHandler);
+        cpu.run([] { firmware_main(); });
+    }
     observer.sample();
     const double host_seconds = std::chrono::duration<double>(Clock::now() - host_start).count();
     if (progress) std::fprintf(stderr, "\r%*s\r", 80, "");
 
     Report report = observer.report(socket.description, host_seconds);
+    report.cpu = figures.cpu;
+    report.instructions = figures.instructions;
+    report.stack_peak_bytes = figures.stack_peak_bytes;
+    report.notes = figures.configuration_notes;
 
     bool io_ok = true;
     auto output = [&](const std::string& path, bool ok, const char* what) {
@@ -140,6 +159,7 @@ int run(const Options& o) {
     output(o.panel_raw, o.panel_raw.empty() || panel.write_raw(o.panel_raw), "panel RGB565");
     output(o.sdi_dump, o.sdi_dump.empty() || decoder.write_sdi_dump(o.sdi_dump), "SDI bytes");
     output(o.audio, o.audio.empty() || decoder.write_wav(o.audio), "decoded audio");
+    if (image && !image->write_outputs(report.outputs)) io_ok = false;
     if (!o.report_json.empty()) {
         std::ofstream json(o.report_json);
         json << report.json() << '\n';

@@ -66,7 +66,9 @@ std::optional<Options> parse_options(int argc, char** argv, int& exit_code) {
             continue;
         }
         static const char* const with_value[] = {"--card", "--card-type", "--passes", "--max-seconds", "--panel-png",
-                                                 "--panel-raw", "--sdi-dump", "--audio", "--report-json"};
+                                                 "--panel-raw", "--sdi-dump", "--audio", "--report-json",
+                                                 "--image", "--profile", "--trace", "--trace-from",
+                                                 "--trace-to"};
         bool known = false;
         for (const char* name : with_value) known = known || arg == name;
         if (!known) return fail("unknown option '" + arg + "'");
@@ -98,11 +100,25 @@ std::optional<Options> parse_options(int argc, char** argv, int& exit_code) {
             o.sdi_dump = value;
         } else if (arg == "--audio") {
             o.audio = value;
+        } else if (arg == "--image") {
+            o.image = value;
+        } else if (arg == "--profile") {
+            o.profile = value;
+        } else if (arg == "--trace") {
+            o.trace = value;
+        } else if (arg == "--trace-from" || arg == "--trace-to") {
+            double& bound = arg == "--trace-from" ? o.trace_from : o.trace_to;
+            if (!parse_number(value.c_str(), bound) || bound < 0)
+                return fail(arg + " '" + value + "': expected a board time in seconds, 0 or more");
         } else {
             o.report_json = value;
         }
     }
     if (seconds_given && !passes_given) o.passes = 0;  // the board time alone ends the run
+    if (o.image.empty() && (!o.profile.empty() || !o.trace.empty()))
+        return fail("--profile and --trace need --image: they follow the instructions of the chip's image");
+    if (o.trace_to >= 0 && o.trace_to < o.trace_from)
+        return fail("--trace-to is before --trace-from");
     return o;
 }
 

@@ -14,6 +14,10 @@ struct Options {
     std::string panel_png = "tessivo-panel.png";  // "" (from --no-panel-png): none
     std::string panel_raw, sdi_dump, audio, report_json;
     bool quiet = false;
+    std::string image;       // ELF image for the chip to run on the core; empty: the compiled firmware
+    std::string profile;     // flat profile of cycles by function (image only)
+    std::string trace;       // instruction trace (image only)
+    double trace_from = 0, trace_to = -1;  // board-time window of the trace, seconds (-1: to the end)
 };
 
 // Parses argv. On --help prints the usage and sets `exit_code` to 0; on an

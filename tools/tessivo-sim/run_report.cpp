@@ -73,12 +73,17 @@ Report RunObserver::report(const std::string& card_description, double host_seco
     Report r;
     r.card = card_description;
     r.board_seconds = board_.seconds();
+    r.cycles = board_.now();
     r.host_seconds = host_seconds;
-    if (first_pixel_at_) r.bring_up_seconds = seconds(first_pixel_at_);
+    if (first_pixel_at_) {
+        r.bring_up_seconds = seconds(first_pixel_at_);
+        r.bring_up_cycles = first_pixel_at_;
+    }
     const sim::Cycle picture_end = picture_done_at_ ? picture_done_at_ : 0;
     if (picture_end) {
         r.picture_ms = seconds(picture_end) * 1000.0;
         r.picture_seconds = seconds(picture_end - first_pixel_at_);
+        r.picture_cycles = picture_end - first_pixel_at_;
     }
     r.picture_bound_seconds = static_cast<double>(picture_card_bytes_) * 8 / kCardSpiHz +
                               kPixelWrites * kIdleCyclesPerPixel / sim::kSysClockHz;
@@ -86,6 +91,7 @@ Report RunObserver::report(const std::string& card_description, double host_seco
     r.passes = passes();
     for (size_t i = 0; i + 1 < resets_.size(); ++i) {
         r.pass_seconds.push_back(seconds(resets_[i + 1].at - resets_[i].at));
+        r.pass_cycles.push_back(resets_[i + 1].at - resets_[i].at);
         r.pass_sdi_bytes.push_back(resets_[i + 1].sdi_bytes - resets_[i].sdi_bytes);
     }
     r.sdi_bytes = decoder_.sdi_bytes();
@@ -104,6 +110,15 @@ std::string Report::text() const {
     t += "tessivo-sim: " + format("%.3f", board_seconds) + " s of board time in " + format("%.2f", host_seconds) +
          " s\n";
     t += "  card        " + card + "\n";
+    if (instructions) {
+        t += "  cpu         the image on the M4K core: " + std::to_string(*instructions) + " instructions in " +
+             std::to_string(cycles) + " cycles";
+        if (stack_peak_bytes) t += ", stack peak " + std::to_string(*stack_peak_bytes) + " bytes";
+        t += "\n";
+    } else {
+        t += "  cpu         the firmware compiled for this computer (time estimated per register access)\n";
+    }
+    for (const auto& n : notes) t += "  note        " + n + "\n";
     if (bring_up_seconds >= 0)
         t += "  bring-up    " + format("%.3f s", bring_up_seconds) +
              " from reset to the first pixel (start-up, card, panel set-up)\n";
@@ -176,6 +191,18 @@ std::string Report::json() const {
     for (size_t i = 0; i < violations.size(); ++i) list += (i ? ", " : "") + json_string(violations[i]);
     field("violation_log", list + "]");
     field("card", json_string(card));
+    field("cpu", json_string(cpu));
+    field("instructions", instructions ? std::to_string(*instructions) : "null");
+    field("cycles", std::to_string(cycles));
+    field("stack_peak_bytes", stack_peak_bytes ? std::to_string(*stack_peak_bytes) : "null");
+    auto optional_number = [](const std::optional<uint64_t>& v) { return v ? std::to_string(*v) : "null"; };
+    list = "[";
+    for (size_t i = 0; i < pass_cycles.size(); ++i) list += (i ? ", " : "") + std::to_string(pass_cycles[i]);
+    field("phase_cycles", "{\"bring_up\": " + optional_number(bring_up_cycles) +
+                              ", \"picture\": " + optional_number(picture_cycles) + ", \"passes\": " + list + "]}");
+    list = "[";
+    for (size_t i = 0; i < notes.size(); ++i) list += (i ? ", " : "") + json_string(notes[i]);
+    field("configuration_notes", list + "]");
     return j + "}";
 }
 

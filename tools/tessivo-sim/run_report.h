@@ -3,6 +3,7 @@
 // board did: phases with their board time next to their bounds, passes,
 // traffic, violations.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,16 @@ struct Report {
     uint64_t violation_count = 0;
     std::vector<std::string> violations;  // the first texts
     std::vector<std::string> outputs;
+
+    // What ran the firmware: "m4k" (the image on the core) or "compiled".
+    std::string cpu = "compiled";
+    std::optional<uint64_t> instructions;      // the core only
+    std::optional<uint32_t> stack_peak_bytes;  // the core only
+    uint64_t cycles = 0;                       // board cycles simulated
+    // Board cycles of each phase: reset to the first pixel, the picture, each pass.
+    std::optional<uint64_t> bring_up_cycles, picture_cycles;
+    std::vector<uint64_t> pass_cycles;
+    std::vector<std::string> notes;  // configuration settings worth a look
 
     std::string text() const;
     std::string json() const;
