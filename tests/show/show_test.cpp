@@ -67,11 +67,28 @@ struct SimRun {
     }
 };
 
-class Show : public ::testing::Test {
+// What runs the firmware: the build for this computer, or the chip's image
+// (at each optimisation level) on the simulated M4K core.
+struct Cpu {
+    const char* name;
+    const char* image;  // nullptr: the compiled firmware
+};
+void PrintTo(const Cpu& cpu, std::ostream* os) { *os << cpu.name; }
+const Cpu kCpus[] = {
+    {"compiled", nullptr},
+    {"image", TESSIVO_IMAGE},
+    {"image_O2", TESSIVO_IMAGE_O2},
+    {"image_O0", TESSIVO_IMAGE_O0},
+};
+
+class Show : public ::testing::TestWithParam<Cpu> {
 protected:
     void SetUp() override {
         if (!have_tools()) {
             GTEST_SKIP() << "mkfs.fat and mtools are needed";
+        }
+        if (GetParam().image && !fs::exists(GetParam().image)) {
+            GTEST_SKIP() << GetParam().image << " is missing (no cross compiler to build the pic32 preset)";
         }
         dir_ = fs::temp_directory_path() / ("tessivo-show-" + std::to_string(getpid()) + "-" +
                                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
@@ -82,28 +99,59 @@ protected:
     }
 
     // A FAT volume made by mkfs.fat with `files` copied on by mcopy;
-    // `mkfs_args` chooses the type and geometry.
+    // `mkfs_args` chooses the type and geometry. With `partition_at` (in
+    // sectors) the volume sits in the first partition of an MBR.
     fs::path make_card(const std::string& mkfs_args, uint64_t megabytes,
-                       const std::vector<std::pair<std::string, Bytes>>& files, const std::string& attrib = "") {
+                       const std::vector<std::pair<std::string, Bytes>>& files, const std::string& attrib = "",
+                       uint32_t partition_at = 0) {
         const fs::path img = dir_ / "card.img";
         fs::remove(img);
         EXPECT_EQ(shell("truncate -s " + std::to_string(megabytes) + "M " + img.string()), 0);
-        EXPECT_EQ(shell("mkfs.fat " + mkfs_args + " " + img.string() + " >/dev/null"), 0);
+        std::string where = img.string();
+        if (partition_at) {
+            write_partition_table(img, partition_at, static_cast<uint32_t>(megabytes * 2048 - partition_at),
+                                  mkfs_args.find("-F 32") != std::string::npos ? 0x0C : 0x06);
+            EXPECT_EQ(shell("mkfs.fat --offset " + std::to_string(partition_at) + " " + mkfs_args + " " +
+                            img.string() + " " + std::to_string((megabytes * 2048 - partition_at) / 2) +
+                            " >/dev/null"),
+                      0);
+            where += "@@" + std::to_string(uint64_t{partition_at} * 512);
+        } else {
+            EXPECT_EQ(shell("mkfs.fat " + mkfs_args + " " + img.string() + " >/dev/null"), 0);
+        }
         for (const auto& [name, bytes] : files) {
             const fs::path local = dir_ / name;
             write_file(local, bytes);
-            EXPECT_EQ(shell("mcopy -i " + img.string() + " " + local.string() + " ::" + name), 0);
+            EXPECT_EQ(shell("mcopy -i " + where + " " + local.string() + " ::" + name), 0);
         }
         if (!attrib.empty()) {
-            EXPECT_EQ(shell("mattrib -i " + img.string() + " " + attrib), 0);
+            EXPECT_EQ(shell("mattrib -i " + where + " " + attrib), 0);
         }
         return img;
     }
 
+    // One primary partition of type `type` from sector `first`, `count` sectors long.
+    static void write_partition_table(const fs::path& img, uint32_t first, uint32_t count, uint8_t type) {
+        uint8_t mbr[512] = {};
+        uint8_t* e = mbr + 446;
+        e[4] = type;
+        for (int i = 0; i < 4; ++i) {
+            e[8 + i] = static_cast<uint8_t>(first >> (8 * i));
+            e[12 + i] = static_cast<uint8_t>(count >> (8 * i));
+        }
+        mbr[510] = 0x55;
+        mbr[511] = 0xAA;
+        std::fstream f(img, std::ios::binary | std::ios::in | std::ios::out);
+        f.write(reinterpret_cast<const char*>(mbr), sizeof mbr);
+    }
+
+    // The options that choose the CPU.
+    static std::string cpu_args() { return GetParam().image ? std::string(" --image ") + GetParam().image : ""; }
+
     SimRun run_sim(const std::string& card_args, int passes) {
         SimRun r;
         const fs::path raw = dir_ / "panel.raw", sdi = dir_ / "sdi.bin", json = dir_ / "report.json";
-        const std::string cmd = std::string(TESSIVO_SIM) + " " + card_args + " --passes " + std::to_string(passes) +
+        const std::string cmd = std::string(TESSIVO_SIM) + cpu_args() + " " + card_args + " --passes " + std::to_string(passes) +
                                 " --max-seconds 120 --quiet --no-panel-png --panel-raw " + raw.string() +
                                 " --sdi-dump " + sdi.string() + " --report-json " + json.string();
         r.exit_code = shell(cmd);
@@ -147,21 +195,25 @@ protected:
     fs::path dir_;
 };
 
-TEST_F(Show, PlaysCardsOfEveryFatTypePixelForPixelAndByteForByte) {
+TEST_P(Show, PlaysCardsOfEveryFatTypePixelForPixelAndByteForByte) {
     const Bytes picture = test_picture(768000 + 100);  // bytes past the frame are never read
     const Bytes music = test_music(20000 + 17);
     const struct {
         const char* mkfs;
         int megabytes;
         const char* card_type;
+        uint32_t partition_at;  // sectors; 0: no partition table
     } cards[] = {
-        {"-F 12 -s 8", 4, "sdv1"},
-        {"-F 16 -s 4 -f 1", 16, "mmc"},
-        {"-F 32 -s 1", 40, "sdhc"},
+        {"-F 12 -s 8", 4, "sdv1", 0},
+        {"-F 16 -s 4 -f 1", 16, "mmc", 0},
+        {"-F 16 -s 2", 16, "sdsc", 63},
+        {"-F 32 -s 1", 40, "sdhc", 0},
+        {"-F 32 -s 1", 40, "sdxc", 2048},
     };
     for (const auto& c : cards) {
-        SCOPED_TRACE(c.mkfs);
-        const fs::path img = make_card(c.mkfs, c.megabytes, {{"LOL.RAW", picture}, {"LOL.MP3", music}});
+        SCOPED_TRACE(std::string(c.mkfs) + " " + c.card_type + (c.partition_at ? " partitioned" : ""));
+        const fs::path img =
+            make_card(c.mkfs, c.megabytes, {{"LOL.RAW", picture}, {"LOL.MP3", music}}, "", c.partition_at);
         const SimRun r = run_sim("--card " + img.string() + " --card-type " + c.card_type, 2);
         EXPECT_EQ(r.exit_code, 0) << r.json;
         expect_panel(r, expected_panel(Bytes(picture.begin(), picture.begin() + 768000)));
@@ -171,7 +223,7 @@ TEST_F(Show, PlaysCardsOfEveryFatTypePixelForPixelAndByteForByte) {
     }
 }
 
-TEST_F(Show, FailureCasesRunAsTheBoardWould) {
+TEST_P(Show, FailureCasesRunAsTheBoardWould) {
     const Bytes music64 = test_music(64 * 32);  // a multiple of 32: one extra, empty read ends the pass
     const Bytes short_picture = test_picture(1001);  // 500 pixels and a lone low byte
     const std::vector<uint16_t> uniform0 = expected_panel(Bytes{});
@@ -214,12 +266,15 @@ TEST_F(Show, FailureCasesRunAsTheBoardWould) {
     EXPECT_TRUE(r.sdi.empty());
 }
 
-TEST_F(Show, ACardThatIsNotAFileGivesAClearMessage) {
-    const int code = shell(std::string(TESSIVO_SIM) + " --card " + (dir_ / "missing.img").string() +
+TEST_P(Show, ACardThatIsNotAFileGivesAClearMessage) {
+    const int code = shell(std::string(TESSIVO_SIM) + cpu_args() + " --card " + (dir_ / "missing.img").string() +
                            " --quiet 2>" + (dir_ / "err.txt").string());
     EXPECT_EQ(code, 2);
     const Bytes err = read_file(dir_ / "err.txt");
     EXPECT_NE(std::string(err.begin(), err.end()).find("missing.img"), std::string::npos);
 }
+
+INSTANTIATE_TEST_SUITE_P(Cpus, Show, ::testing::ValuesIn(kCpus),
+                         [](const ::testing::TestParamInfo<Cpu>& info) { return std::string(info.param.name); });
 
 }  // namespace
