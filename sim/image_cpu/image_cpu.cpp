@@ -36,7 +36,11 @@ ImageCpu::ImageCpu(Board& board, const m4k::ElfImage& image) : board_(board), im
 ImageCpu::Stop ImageCpu::run(Cycle until) {
     while (!board_.finished() && !faulted_) {
         const m4k::StopReason why = core_.run(until);
-        if (why == m4k::StopReason::Until) return Stop::Until;
+        if (why == m4k::StopReason::Until) {
+            // Every event up to the core's clock has run; the board's clock shows it too.
+            if (board_.now() < core_.cycle()) advance_to(core_.cycle());
+            return Stop::Until;
+        }
     }
     return faulted_ ? Stop::Fault : Stop::Finished;
 }

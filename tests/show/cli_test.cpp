@@ -3,9 +3,16 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <unistd.h>
+
 #include <array>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -41,6 +48,9 @@ TEST(SimCommandLine, MistakesGiveOneLineAndStatusTwo) {
         {"--card /nonexistent/card.img", "/nonexistent/card.img: No such file or directory"},
         {"--card-type none --quiet --panel-png /nonexistent/p.png",
          "/nonexistent/p.png: cannot write the panel picture: No such file or directory"},
+        {"--profile p.txt", "--profile and --trace need --image"},
+        {"--image x.elf --trace-from 2 --trace-to 1", "--trace-to is before --trace-from"},
+        {"--image x.elf --trace-from -1", "--trace-from '-1'"},
     };
     for (const auto& c : cases) {
         const Result r = run(c.args);
@@ -50,11 +60,117 @@ TEST(SimCommandLine, MistakesGiveOneLineAndStatusTwo) {
     }
 }
 
+// Copies of the real image with one change each, for the refusal table.
+class ImageFiles {
+public:
+    ImageFiles() : dir_(std::filesystem::temp_directory_path() / ("tessivo-cli-" + std::to_string(getpid()))) {
+        std::filesystem::create_directories(dir_);
+        std::ifstream in(TESSIVO_IMAGE, std::ios::binary);
+        elf_.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    ~ImageFiles() { std::filesystem::remove_all(dir_); }
+    bool have_image() const { return elf_.size() > 52; }
+
+    // The image with `change` applied, written to a file named `name`.
+    std::string variant(const std::string& name, const std::function<void(std::vector<uint8_t>&)>& change) {
+        std::vector<uint8_t> bytes = elf_;
+        change(bytes);
+        const auto path = dir_ / name;
+        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                    static_cast<std::streamsize>(bytes.size()));
+        return path.string();
+    }
+    static uint32_t u32(const std::vector<uint8_t>& b, size_t at) {
+        return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
+    }
+    static void put_u32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
+        for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
+    }
+
+private:
+    std::filesystem::path dir_;
+    std::vector<uint8_t> elf_;
+};
+
+TEST(SimCommandLine, ImagesThatCannotRunAreRefusedWithOneLine) {
+    ImageFiles files;
+    if (!files.have_image()) GTEST_SKIP() << TESSIVO_IMAGE " is missing (no cross compiler)";
+    const auto first_load_paddr = [](std::vector<uint8_t>& b) { return ImageFiles::u32(b, 28) + 12; };
+    const struct {
+        std::string file;
+        const char* says;
+    } cases[] = {
+        {files.variant("text.elf", [](std::vector<uint8_t>& b) { b.assign({'h', 'e', 'l', 'l', 'o', '\n'}); }),
+         "text.elf: not an ELF file"},
+        {files.variant("big.elf", [](std::vector<uint8_t>& b) { b[5] = 2; }), "big.elf: not a little-endian"},
+        {files.variant("outside.elf",
+                       [&](std::vector<uint8_t>& b) { ImageFiles::put_u32(b, first_load_paddr(b), 0x20000000u); }),
+         "outside the chip's"},
+        {"/nonexistent/tessivo.elf", "/nonexistent/tessivo.elf: cannot open the file"},
+    };
+    for (const auto& c : cases) {
+        const Result r = run("--image " + c.file + " --card-type none --quiet --no-panel-png");
+        EXPECT_EQ(r.status, 2) << c.file;
+        EXPECT_NE(r.output.find(c.says), std::string::npos) << c.file << " printed: " << r.output;
+        EXPECT_EQ(r.output.find('\n'), r.output.size() - 1) << c.file << ": one line, printed: " << r.output;
+    }
+}
+
+TEST(SimCommandLine, ConfigurationThatStopsTheBoardIsAViolation) {
+    ImageFiles files;
+    if (!files.have_image()) GTEST_SKIP() << TESSIVO_IMAGE " is missing (no cross compiler)";
+    // DEVCFG1 as shipped, with the watchdog turned on.
+    const std::string watchdog = files.variant("watchdog.elf", [](std::vector<uint8_t>& b) {
+        for (size_t at = 0; at + 4 <= b.size(); ++at)
+            if (ImageFiles::u32(b, at) == 0xFF60DA5Bu) ImageFiles::put_u32(b, at, 0xFFE0DA5Bu);
+    });
+    const Result r = run("--image " + watchdog +
+                         " --card-type none --max-seconds 0.01 --quiet --no-panel-png --report-json /dev/stdout");
+    EXPECT_EQ(r.status, 1) << r.output;
+    EXPECT_NE(r.output.find("FWDTEN turns the watchdog on"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("\"cpu\": \"m4k\""), std::string::npos) << r.output;
+}
+
+TEST(SimCommandLine, ProfileAndTraceFollowTheImage) {
+    if (!std::filesystem::exists(TESSIVO_IMAGE)) GTEST_SKIP() << TESSIVO_IMAGE " is missing (no cross compiler)";
+    const auto dir = std::filesystem::temp_directory_path() / ("tessivo-cli-prof-" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir);
+    const std::string profile = (dir / "profile.txt").string(), trace = (dir / "trace.txt").string();
+    const Result r = run(std::string("--image ") + TESSIVO_IMAGE + " --card-type none --max-seconds 0.2 --profile " +
+                         profile + " --trace " + trace +
+                         " --trace-from 0.1 --trace-to 0.1001 --quiet --no-panel-png --report-json /dev/stdout");
+    EXPECT_EQ(r.status, 0) << r.output;
+    std::ifstream p(profile), t(trace);
+    std::string line;
+    unsigned long long cycles_sum = 0;
+    bool saw_main = false;
+    std::getline(p, line);  // column heads
+    while (std::getline(p, line)) {
+        cycles_sum += std::stoull(line);
+        saw_main = saw_main || line.find("  main") != std::string::npos;
+    }
+    EXPECT_TRUE(saw_main);
+    EXPECT_NE(r.output.find("\"cycles\": " + std::to_string(cycles_sum)), std::string::npos)
+        << "the profile accounts for every cycle: " << cycles_sum << " in " << r.output;
+
+    std::getline(t, line);  // column heads
+    unsigned long long first = 0, last = 0, lines = 0;
+    while (std::getline(t, line)) {
+        last = std::stoull(line);
+        if (lines++ == 0) first = last;
+    }
+    EXPECT_GE(first, 8'000'000u);
+    EXPECT_LE(last, 8'008'000u);
+    EXPECT_GT(lines, 1000u) << "an instruction a cycle or two";
+    std::filesystem::remove_all(dir);
+}
+
 TEST(SimCommandLine, HelpListsTheOptions) {
     const Result r = run("--help");
     EXPECT_EQ(r.status, 0);
     for (const char* option : {"--card", "--card-type", "--passes", "--max-seconds", "--panel-png", "--panel-raw",
-                               "--sdi-dump", "--audio", "--report-json", "--quiet"})
+                               "--sdi-dump", "--audio", "--report-json", "--quiet", "--image", "--profile",
+                               "--trace", "--trace-from", "--trace-to"})
         EXPECT_NE(r.output.find(option), std::string::npos) << option;
 }
 

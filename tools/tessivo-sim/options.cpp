@@ -28,10 +28,23 @@ const char kUsage[] =
     "  --audio FILE.wav      write the audio the decoder played\n"
     "  --report-json FILE    write the run's figures as one JSON object\n"
     "  --quiet               no progress line and no report on the terminal\n"
+    "\n"
+    "  --image FILE.elf      run the image built for the chip (e.g. build/pic32/tessivo.elf)\n"
+    "                        from its reset vector on the simulated M4K core, instead of\n"
+    "                        the firmware compiled for this computer; time then comes\n"
+    "                        from the instructions' cycles\n"
+    "  --profile FILE        with --image: write cycles and instructions by function\n"
+    "  --trace FILE          with --image: write every instruction executed in the\n"
+    "                        board-time window of --trace-from and --trace-to\n"
+    "  --trace-from S        start of the trace window in seconds of board time (default 0)\n"
+    "  --trace-to S          end of the trace window (default: the end of the run)\n"
     "  --help                this text\n"
     "\n"
     "Exit status: 0 after a run without protocol violations, 1 when a model\n"
-    "recorded violations, 2 for a usage error or an unreadable card image.\n";
+    "recorded violations (with --image also a fault of the core, such as a\n"
+    "reserved instruction or a stack below its reservation, or configuration\n"
+    "words the board cannot run with), 2 for a usage error, an unreadable card\n"
+    "image or an image that is not a little-endian MIPS32 ELF for the chip's memories.\n";
 
 bool parse_number(const char* text, double& out) {
     char* end = nullptr;
