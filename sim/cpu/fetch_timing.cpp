@@ -8,8 +8,6 @@ constexpr uint32_t kNoLine = ~0u;
 
 void FetchTiming::reset() {
     for (auto& t : tags_) t = kNoLine;
-    for (auto& u : used_) u = 0;
-    use_clock_ = 0;
     prefetched_line_ = kNoLine;
     prefetch_ready_ = 0;
 }
@@ -19,37 +17,31 @@ void FetchTiming::configure(unsigned wait_states, unsigned prefetch) {
     prefetch_ = prefetch & 3;
 }
 
-bool FetchTiming::contains(uint32_t line) {
-    for (unsigned i = 0; i < config::kPrefetchLines; ++i)
-        if (tags_[i] == line) {
-            used_[i] = ++use_clock_;
-            return true;
-        }
-    return false;
+bool FetchTiming::hit(uint32_t line) {
+    if (tags_[0] == line) return true;
+    unsigned i = 1;
+    while (i < config::kPrefetchLines && tags_[i] != line) ++i;
+    if (i == config::kPrefetchLines) return false;
+    for (; i > 0; --i) tags_[i] = tags_[i - 1];
+    tags_[0] = line;
+    return true;
 }
 
-void FetchTiming::insert(uint32_t line) {
-    unsigned victim = 0;
-    for (unsigned i = 0; i < config::kPrefetchLines; ++i) {
-        if (tags_[i] == line) {
-            used_[i] = ++use_clock_;
-            return;
-        }
-        if (used_[i] < used_[victim]) victim = i;
-    }
-    tags_[victim] = line;
-    used_[victim] = ++use_clock_;
+void FetchTiming::fill(uint32_t line) {
+    for (unsigned i = config::kPrefetchLines - 1; i > 0; --i) tags_[i] = tags_[i - 1];
+    tags_[0] = line;
 }
 
 unsigned FetchTiming::enter_line(uint32_t line, bool cacheable, Cycle now) {
     unsigned stall;
-    if (cacheable && contains(line))
+    const bool cached = cacheable && hit(line);
+    if (cached)
         stall = 0;
     else if (line == prefetched_line_)
         stall = prefetch_ready_ > now ? static_cast<unsigned>(prefetch_ready_ - now) : 0;
     else
         stall = wait_;
-    if (cacheable) insert(line);
+    if (cacheable && !cached) fill(line);
 
     const bool predict = cacheable ? (prefetch_ & 1) : (prefetch_ & 2);
     if (predict && wait_ > 0) {
@@ -63,7 +55,7 @@ unsigned FetchTiming::enter_line(uint32_t line, bool cacheable, Cycle now) {
 }
 
 unsigned FetchTiming::data_load(uint32_t line, bool cacheable) {
-    if (cacheable && contains(line)) return 0;
+    if (cacheable && hit(line)) return 0;
     return wait_;
 }
 

@@ -39,14 +39,15 @@ public:
     }
 
 private:
-    bool contains(uint32_t line);
-    void insert(uint32_t line);
+    // Whether `line` is cached; a hit makes it the most recently used.
+    bool hit(uint32_t line);
+    // Caches `line` as the most recently used, dropping the least recently used.
+    void fill(uint32_t line);
 
     unsigned wait_ = config::kResetFlashWaitStates;
     unsigned prefetch_ = config::kResetPrefetch;
+    // Cached lines, most recently used first: a loop's lines stay near the front.
     uint32_t tags_[config::kPrefetchLines];
-    uint64_t used_[config::kPrefetchLines];
-    uint64_t use_clock_ = 0;
     uint32_t prefetched_line_ = ~0u;
     Cycle prefetch_ready_ = 0;
 };

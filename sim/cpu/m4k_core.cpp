@@ -339,11 +339,63 @@ void Core::stop_before_current() {
 
 // ---------------------------------------------------------------- idle skipping
 
+namespace {
+
+// The register an instruction of pure register arithmetic writes (0 for a
+// no-op), or -1 for any other instruction (memory, CP0, HI/LO, branches,
+// traps, overflow).
+int arithmetic_destination(const Decoded& d) {
+    switch (d.op) {
+    case Op::Nop: return 0;
+    case Op::Sll: case Op::Srl: case Op::Sra: case Op::Rotr: case Op::Sllv: case Op::Srlv: case Op::Srav:
+    case Op::Rotrv: case Op::Movz: case Op::Movn: case Op::Addu: case Op::Subu: case Op::And: case Op::Or:
+    case Op::Xor: case Op::Nor: case Op::Slt: case Op::Sltu: case Op::Clz: case Op::Clo: case Op::Wsbh:
+    case Op::Seb: case Op::Seh:
+        return d.rd;
+    case Op::Addiu: case Op::Slti: case Op::Sltiu: case Op::Andi: case Op::Ori: case Op::Xori: case Op::Lui:
+    case Op::Ext: case Op::Ins:
+        return d.rt;
+    default: return -1;
+    }
+}
+
+} // namespace
+
+// A counted loop, as delay loops are written: `bne c,zero` back to `target`,
+// and between them (delay slot included) register arithmetic only, with one
+// `addiu c,c,step` and no other instruction reading or writing c. Every other
+// register is computed from registers other than c, so once an iteration
+// leaves them as it found them, every later one does; c steps by `step`.
+// Returns c, or -1 when the loop is not of this form.
+int Core::counted_loop(uint32_t branch_pc, uint32_t target, uint32_t& step) const {
+    constexpr uint32_t kLongestBody = 16 * 4;
+    if (target > branch_pc || branch_pc - target > kLongestBody) return -1;
+    bool ok;
+    const Decoded branch = decode(word_at(branch_pc, ok));
+    if (!ok || branch.op != Op::Bne || (branch.rs != 0) == (branch.rt != 0)) return -1;
+    const int c = branch.rs | branch.rt;
+    int steps = 0;
+    for (uint32_t at = target; at <= branch_pc + 4; at += 4) {
+        if (at == branch_pc) continue;
+        const Decoded d = decode(word_at(at, ok));
+        if (!ok) return -1;
+        if (d.op == Op::Addiu && d.rs == c && d.rt == c) {
+            step = d.imm;
+            ++steps;
+            continue;
+        }
+        const int dest = arithmetic_destination(d);
+        if (dest < 0 || dest == c || (d.src_mask >> c) & 1u) return -1;
+    }
+    return steps == 1 ? c : -1;
+}
+
 // At a taken backward branch: if the last two iterations of this loop made no
 // store, no side-effect read and saw no event, took the same time and left the
 // registers as they found them, every further iteration until the next event
-// is the same: skip as many whole ones as fit before `bound`.
-Core::Skip Core::loop_check(uint32_t branch_pc, Cycle cycle, uint64_t instret, Cycle bound) {
+// is the same: skip as many whole ones as fit before `bound`. A counted delay
+// loop (see counted_loop) is skipped the same way, short of its last iteration.
+Core::Skip Core::loop_check(uint32_t branch_pc, uint32_t target, Cycle cycle, uint64_t instret, Cycle bound) {
     LoopWatch& w = loop_;
     Skip skip{0, 0};
     if (branch_pc != w.pc || gen_ != w.gen) {
@@ -359,10 +411,30 @@ Core::Skip Core::loop_check(uint32_t branch_pc, Cycle cycle, uint64_t instret, C
     // The prefetch cache's lines are the same after every iteration of a
     // repeating loop; a prefetch in flight must stand at the same distance.
     const FetchTiming::InFlight prefetch = fetch_.in_flight(cycle);
-    if (w.snapshot && len == w.len && len > 0 && hi_ == w.hi && lo_ == w.lo &&
-        std::memcmp(r_, w.regs, sizeof w.regs) == 0 && mdu_ready_ <= cycle && mdu_free_ <= cycle &&
-        prefetch == w.prefetch && bound > cycle) {
-        const uint64_t k = (bound - cycle) / len;
+    if (w.snapshot && len == w.len && len > 0 && hi_ == w.hi && lo_ == w.lo && mdu_ready_ <= cycle &&
+        mdu_free_ <= cycle && prefetch == w.prefetch && bound > cycle) {
+        uint64_t k = (bound - cycle) / len;
+        int changed = -1;  // the one register the iteration changed, if only one
+        for (unsigned i = 1; i < 32; ++i)
+            if (r_[i] != w.regs[i]) changed = changed == -1 ? static_cast<int>(i) : 32;
+        if (changed > 0 && changed < 32) {
+            if (w.analysed != branch_pc) {
+                w.counter = counted_loop(branch_pc, target, w.step);
+                w.analysed = branch_pc;
+            }
+            // Iterations until the branch sees the counter at zero.
+            const uint32_t v = r_[changed];
+            uint64_t to_exit = 0;
+            if (changed == w.counter && v - w.regs[changed] == w.step && w.step != 0) {
+                const uint32_t down = 0u - w.step;
+                if (static_cast<int32_t>(w.step) < 0 && v % down == 0) to_exit = v / down;
+                else if (static_cast<int32_t>(w.step) > 0 && (0u - v) % w.step == 0) to_exit = (0u - v) / w.step;
+            }
+            k = to_exit > 1 ? std::min<uint64_t>(k, to_exit - 1) : 0;
+            r_[changed] += static_cast<uint32_t>(k) * w.step;
+        } else if (changed != -1) {
+            k = 0;
+        }
         skip = {k * len, k * n};
         fetch_.shift_time(skip.cycles);
         skipped_ += skip.cycles;
@@ -420,7 +492,7 @@ void Core::execute_block(Cycle bound) {
         const uint32_t t_ = (target);                                                \
         npc = t_;                                                                    \
         if (t_ <= cur && skip_enabled_) {                                            \
-            const Skip s_ = loop_check(cur, cycle, instret, bound);                  \
+            const Skip s_ = loop_check(cur, t_, cycle, instret, bound);              \
             cycle += s_.cycles;                                                      \
             instret += s_.instructions;                                              \
         }                                                                            \

@@ -120,6 +120,10 @@ private:
         uint32_t regs[32] = {};
         uint32_t hi = 0, lo = 0;
         FetchTiming::InFlight prefetch{};
+        // A counted loop at this branch: its counter register (-1: not one) and step.
+        uint32_t analysed = 1;
+        int counter = -1;
+        uint32_t step = 0;
     };
     enum class Access { Ok, Raised, Stop };
 
@@ -161,7 +165,8 @@ private:
 
     // idle skipping
     struct Skip { Cycle cycles; uint64_t instructions; };
-    Skip loop_check(uint32_t branch_pc, Cycle cycle, uint64_t instret, Cycle bound);
+    Skip loop_check(uint32_t branch_pc, uint32_t target, Cycle cycle, uint64_t instret, Cycle bound);
+    int counted_loop(uint32_t branch_pc, uint32_t target, uint32_t& step) const;
     void isa_switch(uint32_t target);
 
     CoreHost& host_;

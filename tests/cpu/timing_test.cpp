@@ -166,3 +166,67 @@ TEST(IdleSkip, SameResultsWithAndWithoutSkipping) {
 }
 
 } // namespace
+
+namespace {
+
+// Delay loops counted down (or up) to zero: the core skips whole iterations
+// of those it can prove linear, short of the last one, and runs the rest.
+TEST(IdleSkip, CountedLoopsGiveTheSameResults) {
+    struct Case {
+        const char* name;
+        std::vector<uint32_t> init;  // sets the counter v0
+        std::vector<uint32_t> body;  // before `bne v0,zero,loop`
+        uint32_t delay_slot;
+        bool skips;
+    };
+    const Case cases[] = {
+        {"down by one", {addiu(v0, zero, 1000)}, {nop(), addiu(v0, v0, -1)}, ori(v1, zero, 8), true},
+        {"up by four", {addiu(v0, zero, -4000)}, {addiu(v0, v0, 4), sll(t2, t0, 3)}, nop(), true},
+        {"step in the delay slot", {addiu(v0, zero, 700)}, {nop()}, addiu(v0, v0, -1), true},
+        {"step from a register", {addiu(v0, zero, 800)}, {nop(), addu(v0, v0, t0)}, nop(), false},
+        {"counter doubles", {addiu(v0, zero, 1)}, {sll(v0, v0, 1)}, nop(), false},
+        {"counter read elsewhere", {addiu(v0, zero, 900)}, {addiu(v0, v0, -1), addu(t1, v0, zero)}, nop(), false},
+        {"steps past zero", {addiu(v0, zero, 1001)}, {addiu(v0, v0, -2)}, nop(), false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto program = [&](bool skip) {
+            auto m = std::make_unique<Machine>();
+            std::vector<uint32_t> code = {lui(s1, 0x8000), addiu(t0, zero, -1)};
+            const int16_t outer = static_cast<int16_t>(code.size());
+            code.insert(code.end(), c.init.begin(), c.init.end());
+            const int16_t loop = static_cast<int16_t>(code.size());
+            code.insert(code.end(), c.body.begin(), c.body.end());
+            code.push_back(bne(v0, zero, static_cast<int16_t>(loop - static_cast<int16_t>(code.size()) - 1)));
+            code.push_back(c.delay_slot);
+            code.push_back(addiu(s2, s2, 1));
+            code.push_back(sw(s2, 0, s1));
+            code.push_back(b(static_cast<int16_t>(outer - static_cast<int16_t>(code.size()) - 1)));
+            code.push_back(nop());
+            m->put(kCode, code);
+            m->host.events = {2500, 7000, 7001, 40000};
+            m->start_at(kCode);
+            m->core.cp0_write(m4k::cp0::Config, 0, 3);
+            m->core.set_timing({2, 3, 1, 2});
+            m->core.set_idle_skip(skip);
+            return m;
+        };
+        auto skipping = program(true), stepping = program(false);
+        for (const m4k::Cycle until : {1000u, 2500u, 6999u, 20000u, 60000u, 150000u}) {
+            SCOPED_TRACE(until);
+            ASSERT_EQ(skipping->core.run(until), m4k::StopReason::Until);
+            ASSERT_EQ(stepping->core.run(until), m4k::StopReason::Until);
+            EXPECT_EQ(skipping->core.cycle(), stepping->core.cycle());
+            EXPECT_EQ(skipping->core.instructions(), stepping->core.instructions());
+            EXPECT_EQ(skipping->core.pc(), stepping->core.pc());
+            for (unsigned r = 0; r < 32; ++r) EXPECT_EQ(skipping->core.gpr(r), stepping->core.gpr(r)) << r;
+            EXPECT_EQ(skipping->ram_word(kRamK0), stepping->ram_word(kRamK0));
+        }
+        EXPECT_EQ(skipping->core.skipped_cycles() > 0, c.skips);
+        if (c.skips) {
+            EXPECT_GT(skipping->core.gpr(s2), 3u) << "the skipped loop still ends, again and again";
+        }
+    }
+}
+
+} // namespace
