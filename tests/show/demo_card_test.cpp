@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "cpus.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -35,16 +37,21 @@ bool read_rgb_png(const fs::path& path, int& w, int& h, std::vector<uint8_t>& rg
     return png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr) != 0;
 }
 
-TEST(DemoCard, ShowsThePictureAndPlaysTheTuneExactly) {
+class DemoCard : public ::testing::TestWithParam<show::Cpu> {};
+
+TEST_P(DemoCard, ShowsThePictureAndPlaysTheTuneExactly) {
+    if (GetParam().image && !fs::exists(GetParam().image))
+        GTEST_SKIP() << GetParam().image << " is missing (no cross compiler to build the pic32 preset)";
     int w = 0, h = 0;
     std::vector<uint8_t> rgb;
     ASSERT_TRUE(read_rgb_png(TESSIVO_DEMO_PICTURE, w, h, rgb));
     ASSERT_EQ(w, 800);
     ASSERT_EQ(h, 480);
 
-    const fs::path dir = fs::temp_directory_path() / ("tessivo-demo-" + std::to_string(getpid()));
+    const fs::path dir =
+        fs::temp_directory_path() / ("tessivo-demo-" + std::to_string(getpid()) + "-" + GetParam().name);
     fs::create_directories(dir);
-    const std::string cmd = std::string(TESSIVO_SIM) + " --quiet --no-panel-png --panel-raw " +
+    const std::string cmd = std::string(TESSIVO_SIM) + GetParam().args() + " --quiet --no-panel-png --panel-raw " +
                             (dir / "panel.raw").string() + " --sdi-dump " + (dir / "sdi.bin").string();
     const int status = std::system(cmd.c_str());
     ASSERT_TRUE(WIFEXITED(status));
@@ -68,5 +75,7 @@ TEST(DemoCard, ShowsThePictureAndPlaysTheTuneExactly) {
     EXPECT_EQ(wrong, 0u) << "pixels that differ from the picture";
     EXPECT_EQ(sdi, read_file(TESSIVO_DEMO_TUNE)) << "one pass sends the tune byte for byte";
 }
+
+INSTANTIATE_TEST_SUITE_P(Cpus, DemoCard, ::testing::ValuesIn(show::kCpus), show::cpu_name);
 
 }  // namespace

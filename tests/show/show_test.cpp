@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "cpus.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -67,19 +69,7 @@ struct SimRun {
     }
 };
 
-// What runs the firmware: the build for this computer, or the chip's image
-// (at each optimisation level) on the simulated M4K core.
-struct Cpu {
-    const char* name;
-    const char* image;  // nullptr: the compiled firmware
-};
-void PrintTo(const Cpu& cpu, std::ostream* os) { *os << cpu.name; }
-const Cpu kCpus[] = {
-    {"compiled", nullptr},
-    {"image", TESSIVO_IMAGE},
-    {"image_O2", TESSIVO_IMAGE_O2},
-    {"image_O0", TESSIVO_IMAGE_O0},
-};
+using show::Cpu;
 
 class Show : public ::testing::TestWithParam<Cpu> {
 protected:
@@ -145,8 +135,7 @@ protected:
         f.write(reinterpret_cast<const char*>(mbr), sizeof mbr);
     }
 
-    // The options that choose the CPU.
-    static std::string cpu_args() { return GetParam().image ? std::string(" --image ") + GetParam().image : ""; }
+    static std::string cpu_args() { return GetParam().args(); }
 
     SimRun run_sim(const std::string& card_args, int passes) {
         SimRun r;
@@ -274,7 +263,6 @@ TEST_P(Show, ACardThatIsNotAFileGivesAClearMessage) {
     EXPECT_NE(std::string(err.begin(), err.end()).find("missing.img"), std::string::npos);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cpus, Show, ::testing::ValuesIn(kCpus),
-                         [](const ::testing::TestParamInfo<Cpu>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cpus, Show, ::testing::ValuesIn(show::kCpus), show::cpu_name);
 
 }  // namespace
