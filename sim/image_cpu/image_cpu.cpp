@@ -52,11 +52,12 @@ uint32_t ImageCpu::stack_peak_bytes() const {
     return *top - low;
 }
 
-std::string ImageCpu::describe(uint32_t address) const {
-    const m4k::ElfSymbol* f = image_.function_at(address);
-    if (!f) return image_.describe(address);
-    const std::string plain = image_.describe(address);
-    return demangle(f->name) + plain.substr(f->name.size());
+std::string ImageCpu::describe(uint32_t address) const { return describe_address(image_, address); }
+
+std::string describe_address(const m4k::ElfImage& image, uint32_t address) {
+    const m4k::ElfSymbol* f = image.function_at(address);
+    const std::string plain = image.describe(address);
+    return f ? demangle(f->name) + plain.substr(f->name.size()) : plain;
 }
 
 // ---------------------------------------------------------------- the bus
@@ -126,13 +127,14 @@ bool ImageCpu::violation(const m4k::Fault& fault) {
 }
 
 std::string describe_fault(const m4k::Fault& fault, const m4k::ElfImage& image) {
-    const m4k::ElfSymbol* f = image.function_at(fault.pc);
-    std::string where = image.describe(fault.pc);
-    if (f) where = demangle(f->name) + where.substr(f->name.size());
-    char text[256];
-    std::snprintf(text, sizeof text, "%s in %s (pc 0x%08x%s): %08x %s; address 0x%08x; registers", 
+    const std::string where = describe_address(image, fault.pc);
+    std::string instruction = fault.disassembly;
+    for (char& ch : instruction)
+        if (ch == '\t') ch = ' ';
+    char text[512];
+    std::snprintf(text, sizeof text, "%s in %s (pc 0x%08x%s): %08x %s; address 0x%08x; registers",
                   m4k::fault_kind_name(fault.kind), where.c_str(), fault.pc,
-                  fault.in_delay_slot ? ", delay slot" : "", fault.word, fault.disassembly.c_str(), fault.address);
+                  fault.in_delay_slot ? ", delay slot" : "", fault.word, instruction.c_str(), fault.address);
     std::string line = text;
     for (unsigned i = 1; i < 32; ++i) {
         std::snprintf(text, sizeof text, " %s=%08x", m4k::gpr_name(i), fault.regs[i]);

@@ -69,6 +69,10 @@ private:
     bool faulted_ = false;
 };
 
+// "name+0x1c" for an address in the image, the name demangled; the hex
+// address when no symbol covers it.
+std::string describe_address(const m4k::ElfImage& image, uint32_t address);
+
 // One line for a fault: what, where (function and pc), the instruction, the
 // address and the registers.
 std::string describe_fault(const m4k::Fault& fault, const m4k::ElfImage& image);
