@@ -14,6 +14,7 @@ void Core::reset() {
     cycle_ = 0;
     instret_ = 0;
     skipped_ = 0;
+    skipped_instructions_ = 0;
     std::memset(gprs_, 0, sizeof gprs_);
     r_ = gprs_[0];
     hi_ = lo_ = 0;

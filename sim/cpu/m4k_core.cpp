@@ -438,6 +438,7 @@ Core::Skip Core::loop_check(uint32_t branch_pc, uint32_t target, Cycle cycle, ui
         skip = {k * len, k * n};
         fetch_.shift_time(skip.cycles);
         skipped_ += skip.cycles;
+        skipped_instructions_ += skip.instructions;
     }
     std::memcpy(w.regs, r_, sizeof w.regs);
     w.hi = hi_;

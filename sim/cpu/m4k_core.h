@@ -96,6 +96,8 @@ public:
     Cycle cycle() const { return cycle_; }
     uint64_t instructions() const { return instret_; }
     Cycle skipped_cycles() const { return skipped_; }
+    // Instructions of skipped loop iterations (counted in instructions(), never interpreted).
+    uint64_t skipped_instructions() const { return skipped_instructions_; }
     uint32_t pc() const { return pc_; }
     void set_pc(uint32_t pc);
     uint32_t gpr(unsigned reg) const { return r_[reg & 31]; }
@@ -226,6 +228,7 @@ private:
     uint64_t gen_ = 0;
     LoopWatch loop_;
     Cycle skipped_ = 0;
+    uint64_t skipped_instructions_ = 0;
 };
 
 } // namespace m4k
