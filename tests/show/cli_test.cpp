@@ -92,6 +92,7 @@ private:
     std::vector<uint8_t> elf_;
 };
 
+// Refused before anything runs: unfit images, outputs that cannot be written.
 TEST(SimCommandLine, ImagesThatCannotRunAreRefusedWithOneLine) {
     ImageFiles files;
     if (!files.have_image()) GTEST_SKIP() << TESSIVO_IMAGE " is missing (no cross compiler)";
@@ -107,6 +108,8 @@ TEST(SimCommandLine, ImagesThatCannotRunAreRefusedWithOneLine) {
                        [&](std::vector<uint8_t>& b) { ImageFiles::put_u32(b, first_load_paddr(b), 0x20000000u); }),
          "outside the chip's"},
         {"/nonexistent/tessivo.elf", "/nonexistent/tessivo.elf: cannot open the file"},
+        {std::string(TESSIVO_IMAGE) + " --profile /nonexistent/p.txt", "/nonexistent/p.txt: cannot write the profile"},
+        {std::string(TESSIVO_IMAGE) + " --trace /nonexistent/t.txt", "/nonexistent/t.txt: cannot write the trace"},
     };
     for (const auto& c : cases) {
         const Result r = run("--image " + c.file + " --card-type none --quiet --no-panel-png");
