@@ -76,10 +76,12 @@ int main() {
     f_close(&file1);
 
     // The music, for ever: each pass resets the decoder and plays the file
-    // from its first byte; a short read ends the pass.
+    // from its first byte; a short read ends the pass. A pass that sent music
+    // lets the decoder play out its end before the next reset.
     for (;;) {
         Init_VS();
         f_open(&file1, file1name, static_cast<BYTE>(accessmode));
+        bool played = false;
         do {
             f_read(&file1, buffer, 32, &read);
             for (UINT i = 0; i < read; i++) {
@@ -87,7 +89,9 @@ int main() {
                 }
                 write_SDI_VS(static_cast<char>(buffer[i]));
             }
+            played = played || read > 0;
         } while (read >= 32);
         f_close(&file1);
+        if (played) Finish_VS();
     }
 }
