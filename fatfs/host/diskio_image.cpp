@@ -10,6 +10,7 @@
 namespace {
 
 int g_fd = -1;
+bool g_owned = false;  // opened here by path, so closed here
 bool g_writable = false;
 DWORD g_sectors = 0;
 bool g_initialised = false;
@@ -46,20 +47,29 @@ bool diskimage_open(const char* path, bool writable)
         ::close(fd);
         return false;
     }
-    g_fd = fd;
-    g_writable = writable;
-    g_sectors = static_cast<DWORD>(st.st_size / 512);
-    g_initialised = false;
+    diskimage_attach(fd, static_cast<unsigned long long>(st.st_size), writable);
+    g_owned = true;
     return true;
+}
+
+void diskimage_attach(int fd, unsigned long long bytes, bool writable)
+{
+    diskimage_close();
+    g_fd = fd;
+    g_owned = false;
+    g_writable = writable;
+    g_sectors = bytes / 512 > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<DWORD>(bytes / 512);
+    g_initialised = false;
 }
 
 void diskimage_close()
 {
-    if (g_fd >= 0) {
+    if (g_fd >= 0 && g_owned) {
         if (g_writable) ::fsync(g_fd);
         ::close(g_fd);
     }
     g_fd = -1;
+    g_owned = false;
     g_sectors = 0;
     g_initialised = false;
 }
