@@ -75,13 +75,37 @@ void write_rgb_png(const std::string& path, const Picture& picture);
 // learn the size.
 Bytes png_header_only(uint32_t width, uint32_t height);
 
+// A JPEG file written by libjpeg at quality 95 from `picture` (its red
+// channel alone for a grey JPEG), with `app1` as an APP1 segment (an EXIF
+// block) when not empty. `cmyk` writes four channels as CMYK instead.
+struct JpegInput {
+    bool grey = false;
+    bool cmyk = false;
+    bool progressive = false;
+    Bytes app1;
+};
+Bytes make_jpeg(const Picture& picture, const JpegInput& how = {});
+// The picture libjpeg itself decodes from `jpeg`, as 8-bit RGB.
+Picture decode_jpeg(const Bytes& jpeg);
+// An EXIF APP1 body ("Exif\0\0" and a TIFF structure in the given byte
+// order) whose first directory holds the orientation tag with `value`.
+Bytes exif_orientation_block(int value, bool big_endian);
+
 // An MP3 stream of silent MPEG-1 Layer III frames (128 kbit/s, 44.1 kHz,
 // mono) whose ancillary bytes carry a pattern, behind an ID3v2 tag.
 Bytes make_mp3(int frames);
 
+// An 8-bit RGB PNG as libpng reads it (empty on failure).
+Picture read_png_rgb(const std::string& path);
+
 // RGB565 frame as the picture file stores it, from an 800 x 480 picture.
 Bytes expected_frame(const Picture& picture);
 uint16_t pixel_at(const Bytes& frame, uint32_t x, uint32_t y);
+// The 8-bit RGB a panel shows for an RGB565 pixel (bits repeated downwards).
+void shown_rgb(uint16_t px, uint8_t* rgb);
+// What the board shows for a frame: the pixels as the panel shows them, with
+// the green square at (99, 99)..(199, 199) on top.
+Picture board_view(const Bytes& frame);
 
 // Copies a file out of the card's volume with mtools (empty on failure).
 Bytes card_file(const std::string& card, uint64_t offset, const std::string& name,

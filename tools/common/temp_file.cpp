@@ -1,13 +1,17 @@
 #include "tools/common/temp_file.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
+
+#include "tools/common/extent_copy.h"
 
 namespace tools {
 namespace {
@@ -130,6 +134,39 @@ bool TempFile::commit(std::string* why)
     }
     committed_ = true;
     return true;
+}
+
+bool write_whole_file(const std::string& path, const void* data, size_t size, std::string* why)
+{
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        *why = path + ": is a directory";
+        return false;
+    }
+    if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+        const auto* p = static_cast<const uint8_t*>(data);
+        bool ok = fd >= 0;
+        for (size_t done = 0; ok && done < size;) {
+            const ssize_t put = ::write(fd, p + done, size - done);
+            if (put < 0 && errno == EINTR) continue;
+            ok = put > 0;
+            if (ok) done += static_cast<size_t>(put);
+        }
+        if (!ok) *why = path + ": " + std::strerror(errno);
+        if (fd >= 0 && ::close(fd) != 0 && ok) {
+            *why = path + ": " + std::strerror(errno);
+            ok = false;
+        }
+        return ok;
+    }
+    auto out = TempFile::beside(path, why);
+    if (!out) return false;
+    if (!write_fully(out->fd(), 0, data, size)) {
+        *why = path + ": " + std::strerror(errno);
+        return false;
+    }
+    return out->commit(why);
 }
 
 } // namespace tools

@@ -8,6 +8,7 @@
 
 #include <sys/types.h>
 
+#include <cstddef>
 #include <memory>
 #include <string>
 
@@ -45,6 +46,12 @@ private:
     std::string shown_;   // the target as the user named it
     bool committed_ = false;
 };
+
+// Writes `size` bytes to `path` for good: a regular file (or a new name) is
+// replaced only once the new content is complete; a device or pipe is written
+// directly, as nothing can be renamed over it; a directory is refused. False
+// with the cause in `why` ("PATH: ...").
+bool write_whole_file(const std::string& path, const void* data, size_t size, std::string* why);
 
 } // namespace tools
 

@@ -3,6 +3,8 @@
 // holds no object with a destructor of its own.
 #include "tools/tessivo-mkcard/picture_file.h"
 
+#include "tools/tessivo-mkcard/jpeg_file.h"
+
 #include <png.h>
 
 #include <cerrno>
@@ -134,6 +136,21 @@ std::string read_png(const std::string& path, RgbImage* out)
         return st.error.empty() ? "damaged PNG" : st.error;
     }
     return {};
+}
+
+std::string read_picture(const std::string& path, RgbImage* out)
+{
+    FILE* fp = std::fopen(path.c_str(), "rb");
+    if (!fp) return std::strerror(errno);
+    unsigned char head[8] = {};
+    errno = 0;
+    const size_t n = std::fread(head, 1, sizeof head, fp);
+    const int read_errno = std::ferror(fp) ? errno : 0;
+    std::fclose(fp);
+    if (read_errno != 0) return std::strerror(read_errno);
+    if (n == sizeof head && png_sig_cmp(head, 0, sizeof head) == 0) return read_png(path, out);
+    if (n >= 3 && head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF) return read_jpeg(path, out);
+    return "not a PNG or JPEG file";
 }
 
 } // namespace mkcard
