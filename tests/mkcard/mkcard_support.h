@@ -8,9 +8,15 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/test_jpeg.h"
+
 namespace mkcard_test {
 
 using Bytes = std::vector<uint8_t>;
+using test_support::decode_jpeg;
+using test_support::exif_orientation_block;
+using test_support::JpegInput;
+using test_support::make_jpeg;
 
 constexpr uint32_t kPanelWidth = 800;
 constexpr uint32_t kPanelHeight = 480;
@@ -47,11 +53,7 @@ Bytes read_file(const std::string& path);
 void write_file(const std::string& path, const Bytes& data);
 
 // 8-bit RGB pixels, three per pixel, row 0 first.
-struct Picture {
-    uint32_t width = 0;
-    uint32_t height = 0;
-    Bytes rgb;
-};
+using Picture = test_support::RgbPicture;
 Picture make_picture(uint32_t width, uint32_t height,
                      const std::function<void(uint32_t x, uint32_t y, uint8_t* rgb)>& pixel);
 
@@ -74,22 +76,6 @@ void write_rgb_png(const std::string& path, const Picture& picture);
 // A PNG that has a header but almost no pixel data: enough for a reader to
 // learn the size.
 Bytes png_header_only(uint32_t width, uint32_t height);
-
-// A JPEG file written by libjpeg at quality 95 from `picture` (its red
-// channel alone for a grey JPEG), with `app1` as an APP1 segment (an EXIF
-// block) when not empty. `cmyk` writes four channels as CMYK instead.
-struct JpegInput {
-    bool grey = false;
-    bool cmyk = false;
-    bool progressive = false;
-    Bytes app1;
-};
-Bytes make_jpeg(const Picture& picture, const JpegInput& how = {});
-// The picture libjpeg itself decodes from `jpeg`, as 8-bit RGB.
-Picture decode_jpeg(const Bytes& jpeg);
-// An EXIF APP1 body ("Exif\0\0" and a TIFF structure in the given byte
-// order) whose first directory holds the orientation tag with `value`.
-Bytes exif_orientation_block(int value, bool big_endian);
 
 // An MP3 stream of silent MPEG-1 Layer III frames (128 kbit/s, 44.1 kHz,
 // mono) whose ancillary bytes carry a pattern, behind an ID3v2 tag.

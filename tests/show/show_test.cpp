@@ -196,6 +196,9 @@ TEST_F(Show, FailureCasesRunAsTheBoardWould) {
     EXPECT_GT(r.number("card_bytes_written"), 0) << "the missing file is created";
     EXPECT_NE(shell("mdir -i " + img.string() + " ::LOL.RAW >/dev/null 2>&1"), 0)
         << "the image file itself is never changed: writes stay in the simulator's memory";
+    EXPECT_NE(r.json.find("LOL.RAW is missing: the board creates it, empty, on the card, and shows one colour."),
+              std::string::npos)
+        << r.json;
 
     // A short picture with an odd length; the music is missing (silence).
     img = make_card("-F 12", 4, {{"LOL.RAW", short_picture}});
@@ -203,12 +206,20 @@ TEST_F(Show, FailureCasesRunAsTheBoardWould) {
     expect_panel(r, expected_panel(short_picture));
     EXPECT_TRUE(r.sdi.empty());
     EXPECT_EQ(r.number("passes"), 2);
+    EXPECT_EQ(r.number("empty_passes"), 2);
     EXPECT_EQ(r.number("violations"), 0);
+    EXPECT_NE(r.json.find("LOL.RAW holds 1001 bytes, less than a whole picture"), std::string::npos) << r.json;
+    EXPECT_NE(r.json.find("LOL.MP3 is missing: the board creates it, empty, on the card, and plays nothing."),
+              std::string::npos)
+        << r.json;
 
     // A read-only music file cannot be opened for writing: silence.
     img = make_card("-F 16", 16, {{"LOL.RAW", short_picture}, {"LOL.MP3", music64}}, "+r ::LOL.MP3");
     r = run_sim("--card " + img.string(), 2);
     EXPECT_TRUE(r.sdi.empty());
+    EXPECT_NE(r.json.find("LOL.MP3 is read-only: the board opens it for writing, cannot, and plays nothing."),
+              std::string::npos)
+        << r.json;
 
     // Not a FAT volume at all: as with no card, and the run still ends well.
     img = dir_ / "noise.img";
@@ -217,6 +228,11 @@ TEST_F(Show, FailureCasesRunAsTheBoardWould) {
     EXPECT_EQ(r.exit_code, 0);
     expect_panel(r, uniform0);
     EXPECT_TRUE(r.sdi.empty());
+    EXPECT_NE(r.json.find("No FAT volume on the card: the board shows one colour and plays nothing."),
+              std::string::npos)
+        << r.json;
+    EXPECT_NE(shell(std::string(TESSIVO_SIM) + " --card " + img.string() + " --strict --quiet --no-panel-png 2>/dev/null"), 0)
+        << "--strict fails a card that gives neither picture nor music";
 }
 
 TEST_F(Show, ACardThatIsNotAFileGivesAClearMessage) {

@@ -59,6 +59,12 @@ std::unique_ptr<DiskFile> DiskFile::open(const std::string& path, Access access,
         ::close(fd);
         return nullptr;
     }
+    int read_only = 0;
+    if (S_ISBLK(st.st_mode) && writing && ::ioctl(fd, BLKROGET, &read_only) == 0 && read_only) {
+        *why = path + ": write-protected (the card's lock switch, or a read-only device)";
+        ::close(fd);
+        return nullptr;
+    }
     uint64_t size = static_cast<uint64_t>(st.st_size);
     if (S_ISBLK(st.st_mode) && ::ioctl(fd, BLKGETSIZE64, &size) != 0) {
         *why = path + ": cannot read the size of the device: " + std::strerror(errno);

@@ -2,8 +2,9 @@
 // Regular files and block devices are taken; anything else (a directory, a
 // character device, a pipe) is refused with a message naming what it is.
 // A block device's size comes from the device. Opened for writing, a block
-// device is refused while it or a partition on it is mounted, and is held
-// exclusively, so the system cannot mount it meanwhile.
+// device is refused while it or a partition on it is mounted or when it is
+// write-protected, and is held exclusively, so the system cannot mount it
+// meanwhile.
 #ifndef TESSIVO_TOOLS_COMMON_DISK_FILE_H
 #define TESSIVO_TOOLS_COMMON_DISK_FILE_H
 

@@ -17,7 +17,9 @@
 #include "sim/card_model.h"
 #include "sim/decoder_model.h"
 #include "sim/panel_model.h"
+#include "tools/tessivo-sim/card_probe.h"
 #include "tools/tessivo-sim/options.h"
+#include "tools/tessivo-sim/output_paths.h"
 #include "tools/tessivo-sim/overlay_image.h"
 #include "tools/tessivo-sim/run_report.h"
 
@@ -33,6 +35,7 @@ struct Socket {
     std::unique_ptr<sim::DiskImage> image;
     std::optional<sim::CardKind> kind;
     std::string description;
+    std::string path;  // the image file or card, empty for none
 };
 
 bool load_card(const Options& o, Socket& socket, std::string& error) {
@@ -47,6 +50,7 @@ bool load_card(const Options& o, Socket& socket, std::string& error) {
     } else {
         socket.description = path;
     }
+    socket.path = path;
     auto image = OverlayImage::open(path, error);
     if (!image) {
         if (o.card.empty()) error = "the built-in demo card is missing (" + error + "); build the target demo_card";
@@ -66,6 +70,15 @@ bool load_card(const Options& o, Socket& socket, std::string& error) {
     return true;
 }
 
+// --strict: the board must have shown the picture from the card and sent
+// music to the decoder; says on stderr which it did not.
+bool strict_run_passed(const Report& report) {
+    if (!report.picture_from_card())
+        std::fprintf(stderr, "tessivo-sim: --strict: the board showed no picture from the card\n");
+    if (!report.music_sent()) std::fprintf(stderr, "tessivo-sim: --strict: the board sent no music\n");
+    return report.picture_from_card() && report.music_sent();
+}
+
 std::string megabytes(uint64_t bytes) {
     char text[32];
     std::snprintf(text, sizeof text, "%.2f MB", static_cast<double>(bytes) / 1e6);
@@ -79,6 +92,13 @@ int run(const Options& o) {
         std::fprintf(stderr, "tessivo-sim: %s\n", error.c_str());
         return 2;
     }
+    error = check_outputs(o, socket.path);
+    if (!error.empty()) {
+        std::fprintf(stderr, "tessivo-sim: %s\n", error.c_str());
+        return 2;
+    }
+    std::optional<tools::CardFacts> facts;
+    if (socket.kind) facts = probe_card(*socket.image, *socket.kind);
 
     sim::Board board;
     sim::install_firmware_vectors(board);
@@ -121,6 +141,10 @@ int run(const Options& o) {
     if (progress) std::fprintf(stderr, "\r%*s\r", 80, "");
 
     Report report = observer.report(socket.description, host_seconds);
+    if (facts) report.on_card = tools::judge_card(*facts);
+    if (!socket.kind)
+        report.on_card = tools::CardVerdict{false, false, {"Nothing: the socket is empty; the board shows one colour "
+                                                           "and plays nothing."}};
 
     bool io_ok = true;
     auto output = [&](const std::string& path, bool ok, const char* what) {
@@ -146,7 +170,8 @@ int run(const Options& o) {
     if (!o.quiet) std::fputs(report.text().c_str(), stdout);
 
     if (!io_ok) return 2;
-    return board.violation_count() == 0 ? 0 : 1;
+    if (board.violation_count() != 0) return 1;
+    return o.strict && !strict_run_passed(report) ? 1 : 0;
 }
 
 }  // namespace

@@ -14,11 +14,12 @@ struct Options {
     std::string panel_png = "tessivo-panel.png";  // "" (from --no-panel-png): none
     std::string panel_raw, sdi_dump, audio, report_json;
     bool quiet = false;
+    bool strict = false;  // exit 1 unless the picture and the music came from the card
 };
 
-// Parses argv. On --help prints the usage and sets `exit_code` to 0; on an
-// error prints one line naming the problem and sets it to 2. Returns nothing
-// in both cases.
+// Parses argv. On --help or --version prints it and sets `exit_code` to 0;
+// on an error prints one line naming the problem and sets it to 2. Returns
+// nothing in these cases.
 std::optional<Options> parse_options(int argc, char** argv, int& exit_code);
 
 }  // namespace tessivo_sim
