@@ -6,9 +6,12 @@ packages=(
   cmake ninja-build g++ pkg-config            # host build
   libgtest-dev libgmock-dev libbenchmark-dev  # tests and benchmarks
   libpng-dev libmpg123-dev                    # panel PNG output, decoder model
+  libjpeg62-turbo-dev                         # JPEG photos in tessivo-mkcard
+  help2man                                    # man pages from the programs' --help
   g++-mipsel-linux-gnu binutils-mipsel-linux-gnu  # image for the chip
   dosfstools mtools                           # independent FAT peers for the tests
-  lame                                        # makes the demo card's MP3
+  mount e2fsprogs                             # loop devices and a mounted card in the tests
+  lame                                        # MP3 streams at several bit rates for the decoder tests
   clang libclang-rt-14-dev                    # fuzzing
 )
 

@@ -208,7 +208,7 @@ TEST(CommandLine, HelpAndVersionSucceed)
 {
     const RunResult r = run_mkcard({"--help"});
     EXPECT_EQ(r.exit_code, 0);
-    EXPECT_EQ(r.out.rfind("usage: tessivo-mkcard --picture IMAGE --music SONG.mp3 -o CARD", 0), 0u) << r.out;
+    EXPECT_EQ(r.out.rfind("Usage: tessivo-mkcard --picture IMAGE --music SONG.mp3 -o CARD", 0), 0u) << r.out;
     for (const char* option : {"--fit", "--dither", "--preview", "--size", "--sfd", "--version"})
         EXPECT_NE(r.out.find(option), std::string::npos) << option;
     EXPECT_EQ(r.err, "");

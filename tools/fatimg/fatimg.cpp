@@ -42,8 +42,8 @@ constexpr int EXIT_USAGE = 2;  // bad command line
 constexpr int EXIT_HOST = 3;   // the image or a local file could not be used
 
 const char* const USAGE =
-    "usage: fatimg IMAGE COMMAND [ARGS...]\n"
-    "       fatimg --help | --version\n"
+    "Usage: fatimg IMAGE COMMAND [ARGS...]\n"
+    "  or:  fatimg --help | --version\n"
     "\n"
     "Works on the FAT12/16/32 volume in the disk image IMAGE (whole image, or the\n"
     "first partition of a partition table) with the firmware's own FAT module.\n"

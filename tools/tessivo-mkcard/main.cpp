@@ -23,9 +23,9 @@ constexpr int EXIT_FAILED = 1;  // the card could not be made
 constexpr int EXIT_USAGE = 2;   // bad command line
 
 const char* const USAGE =
-    "usage: tessivo-mkcard --picture IMAGE --music SONG.mp3 -o CARD [options]\n"
-    "       tessivo-mkcard --picture IMAGE --preview OUT.png [options]\n"
-    "       tessivo-mkcard --help | --version\n"
+    "Usage: tessivo-mkcard --picture IMAGE --music SONG.mp3 -o CARD [options]\n"
+    "  or:  tessivo-mkcard --picture IMAGE --preview OUT.png [options]\n"
+    "  or:  tessivo-mkcard --help | --version\n"
     "\n"
     "Makes a card for the board: the picture becomes LOL.RAW (800 x 480 RGB565),\n"
     "the MP3 file is copied to LOL.MP3 byte for byte, on a freshly formatted FAT\n"

@@ -12,7 +12,7 @@ namespace tessivo_sim {
 namespace {
 
 const char kUsage[] =
-    "usage: tessivo-sim [options]\n"
+    "Usage: tessivo-sim [options]\n"
     "Runs the tessivo firmware on the simulated board: the picture from the card\n"
     "on the panel, the green square, then the music through the decoder.\n"
     "\n"
