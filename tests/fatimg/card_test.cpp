@@ -12,6 +12,7 @@
 #include <string>
 
 #include "tests/support/loop_device.h"
+#include "tests/support/run_command.h"
 
 namespace {
 

@@ -6,6 +6,7 @@
 
 #include "tests/mkcard/mkcard_support.h"
 #include "tests/support/loop_device.h"
+#include "tests/support/run_command.h"
 
 namespace mkcard_test {
 namespace {

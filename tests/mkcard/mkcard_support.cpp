@@ -1,6 +1,8 @@
 // Helpers for the tessivo-mkcard tests.
 #include "tests/mkcard/mkcard_support.h"
 
+#include "tests/support/run_command.h"
+
 #include <png.h>
 #include <zlib.h>
 
@@ -105,15 +107,7 @@ RunResult run_mkcard(const std::vector<std::string>& args, uint64_t file_size_li
 
 int shell(const std::string& command, std::string* out)
 {
-    FILE* p = ::popen((command + " 2>&1").c_str(), "r");
-    if (!p) return -1;
-    std::string text;
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) text.append(buf, n);
-    const int status = ::pclose(p);
-    if (out) *out = text;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return test_support::run_command(command, out);
 }
 
 Picture make_picture(uint32_t width, uint32_t height,

@@ -15,16 +15,14 @@
 #include <string>
 #include <vector>
 
+#include "tests/show/show_files.h"
 #include "tests/support/reference_mp3.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-std::vector<uint8_t> read_file(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
+using show_test::read_file;
 
 // RGB888 rows of an 8-bit RGB PNG.
 bool read_rgb_png(const fs::path& path, int& w, int& h, std::vector<uint8_t>& rgb) {

@@ -15,23 +15,19 @@
 #include <string>
 #include <vector>
 
+#include "tests/show/show_files.h"
 #include "tests/support/loop_device.h"
+#include "tests/support/run_command.h"
 #include "tests/support/test_jpeg.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
+using show_test::read_file;
+using show_test::write_file;
+
 using Bytes = std::vector<uint8_t>;
-
-Bytes read_file(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-}
-
-void write_file(const fs::path& p, const Bytes& b) {
-    std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
-}
 
 // Decoded RGB of a PNG (empty on failure).
 Bytes png_pixels(const fs::path& path) {

@@ -13,21 +13,16 @@
 #include <string>
 #include <vector>
 
+#include "tests/show/show_files.h"
+
 namespace fs = std::filesystem;
 
 namespace {
 
+using show_test::read_file;
+using show_test::write_file;
+
 using Bytes = std::vector<uint8_t>;
-
-Bytes read_file(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-}
-
-void write_file(const fs::path& p, const Bytes& b) {
-    std::ofstream out(p, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
-}
 
 int shell(const std::string& cmd) {
     const int status = std::system(cmd.c_str());

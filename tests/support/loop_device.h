@@ -44,7 +44,4 @@ private:
     std::string why_;
 };
 
-// Runs a shell command; its exit status, with its output (both streams) in `out`.
-int run_command(const std::string& command, std::string* out = nullptr);
-
 }  // namespace test_support

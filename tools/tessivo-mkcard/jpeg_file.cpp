@@ -65,13 +65,8 @@ bool decode(ReadState* st)
     jpeg_read_header(&cinfo, TRUE);
 
     const uint32_t width = cinfo.image_width, height = cinfo.image_height;
-    if (width > kMaxPictureSide || height > kMaxPictureSide ||
-        static_cast<uint64_t>(width) * height > kMaxPicturePixels) {
-        st->error = "picture too large (" + std::to_string(width) + " x " + std::to_string(height) +
-                    " pixels; at most " + std::to_string(kMaxPictureSide) + " per side and " +
-                    std::to_string(kMaxPicturePixels) + " in all)";
-        return false;
-    }
+    st->error = size_refusal(width, height);
+    if (!st->error.empty()) return false;
     if (cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK) {
         st->error = "CMYK JPEG (a print colour space); save the photo as RGB";
         return false;

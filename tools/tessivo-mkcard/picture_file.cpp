@@ -61,13 +61,8 @@ bool decode(ReadState* st)
 
     const png_uint_32 width = png_get_image_width(st->png, st->info);
     const png_uint_32 height = png_get_image_height(st->png, st->info);
-    if (width > kMaxPictureSide || height > kMaxPictureSide ||
-        static_cast<uint64_t>(width) * height > kMaxPicturePixels) {
-        st->error = "picture too large (" + std::to_string(width) + " x " + std::to_string(height) +
-                    " pixels; at most " + std::to_string(kMaxPictureSide) + " per side and " +
-                    std::to_string(kMaxPicturePixels) + " in all)";
-        return false;
-    }
+    st->error = size_refusal(width, height);
+    if (!st->error.empty()) return false;
 
     png_set_expand(st->png);  // palette to RGB, grey below 8 bits to 8, tRNS to alpha
     png_set_strip_16(st->png);
@@ -106,6 +101,15 @@ bool decode(ReadState* st)
 }
 
 } // namespace
+
+std::string size_refusal(uint32_t width, uint32_t height)
+{
+    if (width <= kMaxPictureSide && height <= kMaxPictureSide &&
+        static_cast<uint64_t>(width) * height <= kMaxPicturePixels)
+        return {};
+    return "picture too large (" + std::to_string(width) + " x " + std::to_string(height) + " pixels; at most " +
+           std::to_string(kMaxPictureSide) + " per side and " + std::to_string(kMaxPicturePixels) + " in all)";
+}
 
 std::string read_png(const std::string& path, RgbImage* out)
 {

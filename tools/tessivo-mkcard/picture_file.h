@@ -20,6 +20,10 @@ struct RgbImage {
 constexpr uint32_t kMaxPictureSide = 32768;
 constexpr uint64_t kMaxPicturePixels = 64ull << 20;
 
+// Why a picture of this size is refused ("picture too large (...)"), or an
+// empty string when it is taken.
+std::string size_refusal(uint32_t width, uint32_t height);
+
 // Reads `path` into `out`: palettes and grey expanded, 16-bit samples cut to
 // their high byte, alpha composited onto black. Returns an empty string on
 // success, otherwise the cause ("not a PNG file", ...).
