@@ -11,6 +11,7 @@ packages=(
   g++-mipsel-linux-gnu binutils-mipsel-linux-gnu  # image for the chip
   dosfstools mtools                           # independent FAT peers for the tests
   mount e2fsprogs                             # loop devices and a mounted card in the tests
+  qemu-user                                   # independent peer for the M4K core's tests
   lame                                        # MP3 streams at several bit rates for the decoder tests
   clang libclang-rt-14-dev                    # fuzzing
 )

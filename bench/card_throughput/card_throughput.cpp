@@ -9,7 +9,8 @@
 #include "platform/pic32/pic32.h"
 #include "fatfs/diskio.h"
 #include "platform/pic32/pic32.h"
-#include "platform/pic32/sim/vectors.h"
+#include "tests/support/firmware_harness.h"
+#include "platform/pic32/sim/compiled_cpu.h"
 #include "sim/board.h"
 #include "sim/card_model.h"
 
@@ -39,10 +40,12 @@ struct Profile {
 
 bool run_profile(const Profile& p) {
     sim::Board board;
+    sim::CompiledCpu cpu(board);
     OSCSetPBDIV(OSC_PB_DIV_1);
-    sim::start_firmware_tick(board);
+    test_support::start_tick(cpu);
     sim::MemoryImage image(64u << 20);
-    sim::CardModel card(board, sim::CardKind::Sdhc, image);
+    sim::CardModel card(sim::CardKind::Sdhc, image);
+    board.plug(card);
     card.timing().read_access = p.read_access;
     card.timing().write_busy = p.write_busy;
     if (disk_initialize(0) != 0) {

@@ -14,6 +14,7 @@
 #include "fatfs/diskio.h"
 #include "fatfs/ff.h"
 #include "platform/pic32/pic32.h"
+#include "platform/pic32/sim/compiled_cpu.h"
 #include "sim/board.h"
 #include "sim/card_model.h"
 #include "tests/reliability/power_loss_run.h"
@@ -215,10 +216,12 @@ std::pair<sim::Cycle, sim::Cycle> run_sequence(const Fault& fault, const Bytes& 
 {
     std::pair<sim::Cycle, sim::Cycle> span{0, 0};
     sim::Board board;
+    sim::CompiledCpu cpu(board);
     OSCSetPBDIV(OSC_PB_DIV_1);
-    test_support::start_tick(board);
+    test_support::start_tick(cpu);
     sim::MemoryImage image(base);
-    sim::CardModel card(board, sim::CardKind::Sdhc, image);
+    sim::CardModel card(sim::CardKind::Sdhc, image);
+    board.plug(card);
     const sim::CardTiming healthy = card.timing();
     World w;
     static FATFS fs;
@@ -234,7 +237,7 @@ std::pair<sim::Cycle, sim::Cycle> run_sequence(const Fault& fault, const Bytes& 
             armed_in = current;
         });
     }
-    const bool hung = board.run([&] {
+    const bool hung = cpu.run([&] {
         ASSERT_EQ(disk_initialize(0), 0);
         fs = FATFS{};
         f_mount(0, &fs);

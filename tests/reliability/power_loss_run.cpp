@@ -18,6 +18,7 @@
 #include "fatfs/diskio.h"
 #include "fatfs/ff.h"
 #include "platform/pic32/pic32.h"
+#include "platform/pic32/sim/compiled_cpu.h"
 #include "sim/board.h"
 #include "sim/card_model.h"
 #include "tests/support/firmware_harness.h"
@@ -322,10 +323,12 @@ CutOutcome Workload::run(uint64_t n)
     CutOutcome out;
     out.cut_after = n;
     sim::Board board;
+    sim::CompiledCpu cpu(board);
     OSCSetPBDIV(OSC_PB_DIV_1);
-    test_support::start_tick(board);
+    test_support::start_tick(cpu);
     sim::MemoryImage image(base_);
-    auto card = std::make_unique<sim::CardModel>(board, sim::CardKind::Sdsc, image);
+    auto card = std::make_unique<sim::CardModel>(sim::CardKind::Sdsc, image);
+    board.plug(*card);
     // A 16 KB allocation unit, so formatting aligns to something a 4 MB card has.
     card->timing().au_size = 1;
     if (n) card->faults().power_cut_after_writes = n;
@@ -334,7 +337,7 @@ CutOutcome Workload::run(uint64_t n)
     Expectations expected;
     bool formatting = false;
     board.stop_at(board.now() + kPhaseLimit);
-    const bool hung = board.run([&] {
+    const bool hung = cpu.run([&] {
         if (disk_initialize(0) != 0) {
             out.failure = "the card did not initialise";
             return;
@@ -376,7 +379,7 @@ CutOutcome Workload::run(uint64_t n)
     card->faults().power_cut_after_writes.reset();
     card->power_cycle();
     board.stop_at(board.now() + kPhaseLimit);
-    const bool check_hung = board.run([&] {
+    const bool check_hung = cpu.run([&] {
         if (disk_initialize(0) != 0) {
             out.failure = "the card did not initialise after the cut";
             return;

@@ -6,8 +6,9 @@
 #include <cerrno>
 #include <type_traits>
 
+#include "app/tick.h"
 #include "platform/pic32/pic32.h"
-#include "platform/pic32/sim/vectors.h"
+#include "platform/pic32/sim/compiled_cpu.h"
 #include "sim/board.h"
 
 namespace tessivo_sim {
@@ -22,12 +23,18 @@ constexpr sim::Cycle kProbeLimit = sim::cycles_from_ms(5000);
     bool answered = false;
     tools::CardFacts facts;
     {
+        sim::CardModel card(kind, image);
         sim::Board board;
-        sim::CardModel card(board, kind, image);
-        OSCSetPBDIV(OSC_PB_DIV_1);  // the bus clock the firmware runs the card at
-        sim::start_firmware_tick(board);
+        sim::CompiledCpu cpu(board);
+        board.plug(card);
         board.stop_at(kProbeLimit);
-        board.run([&] {
+        cpu.set_vector(CORE_TIMER_VECTOR, &CoreTimerHandler);
+        cpu.run([&] {
+            // The firmware's own start: bus clock, interrupts, the 1 ms tick
+            // that times the card driver's waits.
+            OSCSetPBDIV(OSC_PB_DIV_1);
+            INTEnableSystemMultiVectoredInt();
+            tick_start();
             facts = tools::check_card();
             answered = true;
         });
