@@ -494,11 +494,13 @@ TEST_F(FatimgTest, FullFixedRootIsReportedAsFull)
     ASSERT_EQ(sh("mkfs.fat -F 12 -r 16 -C " + img_ + " 1024").rc, 0);
     spit(local("f"), "f");
     for (int i = 0; i < 16; i++) ok("put " + local("f") + " /F" + std::to_string(i));
-    for (const std::string& args : std::vector<std::string>{"mkdir /D", "put " + local("f") + " /G", "touch /H"}) {
+    for (const std::string& args :
+         std::vector<std::string>{"mkdir /D", "put " + local("f") + " /G", "touch /H", "put " + local("f") + " /F3"}) {
         const Result r = fatimg(args);
         EXPECT_EQ(r.rc, 1) << args;
         EXPECT_NE(r.err.find("FR_NO_FILE (no free entry in the directory"), std::string::npos) << r.err;
     }
+    EXPECT_EQ(ok("cat /F3"), "f") << "the file a replacement had no room for is kept";
     expect_fsck_clean();
 }
 

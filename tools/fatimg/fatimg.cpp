@@ -561,6 +561,8 @@ int cmd_put(const Context& ctx, const Args& args)
 
     FIL fil;
     res = f_open(&fil, written.c_str(), FM_WRITE | FM_CREATE_NEW);
+    if (res == FR_NO_FILE && replace)
+        return fail(ctx, path, res, "no free entry in the directory for the new copy: the FAT12/16 root is fixed");
     if (res != FR_OK) return fail(ctx, path, res, res == FR_NO_FILE ? DIRECTORY_FULL : nullptr);
     std::vector<BYTE> buf(COPY_CHUNK);
     uint64_t total = 0;
