@@ -12,6 +12,9 @@
 #include "fatfs/ff_private.h"
 #include "fatfs/host/ramdisk.h"
 
+// The module's internals, for tests that drive them directly.
+using namespace ff;
+
 // Volume sizes used by the suites (whole-card, no partition table).
 struct VolumeShape {
     DWORD sectors;

@@ -13,6 +13,8 @@
 #include "fatfs/ff_private.h"
 #include "sparse_disk.h"
 
+using namespace ff;
+
 namespace {
 
 SparseDisk& disk() { return SparseDisk::drive(); }
