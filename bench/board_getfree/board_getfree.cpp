@@ -8,6 +8,7 @@
 #include "platform/pic32/pic32.h"
 #include "fatfs/diskio.h"
 #include "fatfs/ff.h"
+#include "fatfs/sdspi.h"
 #include "platform/pic32/sim/vectors.h"
 #include "sim/board.h"
 #include "sim/card_model.h"
@@ -26,6 +27,7 @@ int main() {
     sim::CardModel card(board, sim::CardKind::Sdhc, image);
     SYSTEMConfigPerformance(80000000);  // 80 MHz peripheral bus, as the firmware runs it
     sim::start_firmware_tick(board);
+    disk_attach(0, &sdspi_disk, nullptr);
 
     if (disk_initialize(0) & STAT_NOINIT) {
         std::puts("card did not initialise");

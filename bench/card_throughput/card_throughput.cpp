@@ -6,8 +6,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "platform/pic32/pic32.h"
-#include "fatfs/diskio.h"
+#include "fatfs/sdspi.h"
 #include "platform/pic32/pic32.h"
 #include "platform/pic32/sim/vectors.h"
 #include "sim/board.h"
@@ -41,6 +40,7 @@ bool run_profile(const Profile& p) {
     sim::Board board;
     OSCSetPBDIV(OSC_PB_DIV_1);
     sim::start_firmware_tick(board);
+    disk_attach(0, &sdspi_disk, nullptr);
     sim::MemoryImage image(64u << 20);
     sim::CardModel card(board, sim::CardKind::Sdhc, image);
     card.timing().read_access = p.read_access;

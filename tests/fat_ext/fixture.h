@@ -10,6 +10,7 @@
 
 #include "fatfs/ff.h"
 #include "fatfs/ff_private.h"
+#include "fatfs/host/fake_clock.h"
 #include "fatfs/host/ramdisk.h"
 
 // The module's internals, for tests that drive them directly.
