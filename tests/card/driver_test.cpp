@@ -186,7 +186,12 @@ INSTANTIATE_TEST_SUITE_P(Card, Identification,
                                            IdentifyCase{CardKind::SdV1, 1050, false, false},
                                            IdentifyCase{CardKind::Mmc, 950, false, true},
                                            IdentifyCase{CardKind::Mmc, 1050, false, false},
-                                           IdentifyCase{CardKind::Sdhc, 10, true, false}));
+                                           IdentifyCase{CardKind::Sdhc, 10, true, false}),
+                         [](const auto& info) {
+                             const IdentifyCase& c = info.param;
+                             return std::string(sim::card_kind_name(c.kind)) + "_idle_" + std::to_string(c.idle_ms) +
+                                    "ms" + (c.stuck ? "_stuck" : "");
+                         });
 
 TEST_F(CardBench, WaitsHalfASecondForABusyCard) {
     insert_ready(CardKind::Sdhc);
