@@ -131,7 +131,7 @@ TEST_F(File, CreateInFullRootDirectory)
     VolumeSpec s;
     s.root_entries = 16;
     mount(s);
-    for (int i = 0; i < 16; i++) write_file(("F" + std::to_string(i)).c_str(), {});
+    for (int i = 0; i < 16; i++) write_file((std::string("F") + std::to_string(i)).c_str(), {});
     FIL f;
     EXPECT_EQ(f_open(&f, "ONEMORE", FM_OPEN_ALWAYS), FR_NO_FILE);
 }

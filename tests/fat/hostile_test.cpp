@@ -111,7 +111,7 @@ TEST_F(Hostile, RandomDamage)
             s.bsect = 16;
             s.spare_sectors = 64;
             mount(s);
-            for (int i = 0; i < 6; i++) write_file(("F" + std::to_string(i) + ".BIN").c_str(), pattern(700 * i, i));
+            for (int i = 0; i < 6; i++) write_file((std::string("F") + std::to_string(i) + ".BIN").c_str(), pattern(700 * i, i));
             ASSERT_EQ(sync(&fs), FR_OK);
 
             std::mt19937 rng(seed);
@@ -125,7 +125,7 @@ TEST_F(Hostile, RandomDamage)
 
             std::vector<BYTE> buf(8192);
             for (int i = 0; i < 8; i++) {
-                const std::string name = "F" + std::to_string(i) + ".BIN";
+                const std::string name = std::string("F") + std::to_string(i) + ".BIN";
                 FIL f;
                 UINT n;
                 if (f_open(&f, name.c_str(), FM_READ | FM_WRITE | FM_OPEN_ALWAYS) != FR_OK) continue;
