@@ -8,6 +8,7 @@ packages=(
   libpng-dev libmpg123-dev                    # panel PNG output, decoder model
   g++-mipsel-linux-gnu binutils-mipsel-linux-gnu  # image for the chip
   dosfstools mtools                           # independent FAT peers for the tests
+  qemu-user                                   # independent peer for the M4K core's tests
   lame                                        # makes the demo card's MP3
   clang libclang-rt-14-dev                    # fuzzing
 )
