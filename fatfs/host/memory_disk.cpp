@@ -29,6 +29,7 @@ MemoryDisk& MemoryDisk::operator=(const MemoryDisk& other)
 {
     if (this == &other) return *this;
     sectors_ = other.sectors_;
+    last_chunk_ = nullptr;
     protect_ = other.protect_;
     erase_block_ = other.erase_block_;
     chunks_.clear();
@@ -39,26 +40,32 @@ MemoryDisk& MemoryDisk::operator=(const MemoryDisk& other)
 void MemoryDisk::reset(DWORD sectors)
 {
     sectors_ = sectors;
+    last_chunk_ = nullptr;
     chunks_.clear();
 }
 
 BYTE* MemoryDisk::find(DWORD n, bool make)
 {
-    const auto it = chunks_.find(n / kChunkSectors);
-    std::unique_ptr<Chunk>* chunk = it != chunks_.end() ? &it->second : nullptr;
-    if (!chunk) {
-        if (!make) return nullptr;
-        chunk = &chunks_[n / kChunkSectors];
-        *chunk = std::make_unique<Chunk>();
-        (*chunk)->fill(0);
-    }
-    return (*chunk)->data() + std::size_t{n % kChunkSectors} * kSector;
+    if (const BYTE* p = static_cast<const MemoryDisk*>(this)->find(n)) return const_cast<BYTE*>(p);
+    if (!make) return nullptr;
+    std::unique_ptr<Chunk>& chunk = chunks_[n / kChunkSectors];
+    chunk = std::make_unique<Chunk>();
+    chunk->fill(0);
+    last_index_ = n / kChunkSectors;
+    last_chunk_ = chunk.get();
+    return chunk->data() + std::size_t{n % kChunkSectors} * kSector;
 }
 
 const BYTE* MemoryDisk::find(DWORD n) const
 {
-    const auto it = chunks_.find(n / kChunkSectors);
-    return it == chunks_.end() ? nullptr : it->second->data() + std::size_t{n % kChunkSectors} * kSector;
+    const DWORD index = n / kChunkSectors;
+    if (!last_chunk_ || index != last_index_) {
+        const auto it = chunks_.find(index);
+        if (it == chunks_.end()) return nullptr;
+        last_index_ = index;
+        last_chunk_ = it->second.get();
+    }
+    return last_chunk_->data() + std::size_t{n % kChunkSectors} * kSector;
 }
 
 const BYTE* MemoryDisk::sector(DWORD n) const

@@ -67,6 +67,9 @@ private:
 
     DWORD sectors_ = 0;
     std::unordered_map<DWORD, std::unique_ptr<Chunk>> chunks_;
+    // The chunk found last: transfers mostly stay inside one.
+    mutable DWORD last_index_ = 0;
+    mutable Chunk* last_chunk_ = nullptr;
     bool protect_ = false;
     DWORD erase_block_ = 1;
 };
