@@ -78,7 +78,9 @@ BYTE* MemoryDisk::sector(DWORD n) { return find(n, true); }
 
 void MemoryDisk::store(DWORD n, const BYTE* src)
 {
-    BYTE* p = find(n, !all_zero(src));
+    // Zeros need room only where something is stored already.
+    BYTE* p = const_cast<BYTE*>(static_cast<const MemoryDisk*>(this)->find(n));
+    if (!p && !all_zero(src)) p = find(n, true);
     if (p) std::memcpy(p, src, kSector);
 }
 
