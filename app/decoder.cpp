@@ -18,6 +18,10 @@ constexpr uint32_t VS_BRG_SLOW = 800;
 // 80 MHz / (2 x 6) = 6.67 MHz once the multiplier is on.
 constexpr uint32_t VS_BRG_FAST = 5;
 
+// Idle cycles XRESET is held low: the decoder needs at least two crystal
+// cycles (163 ns at 12.288 MHz), 14 cycles at 80 MHz.
+constexpr int VS_RESET_HOLD_CYCLES = 16;
+
 constexpr char SCI_WRITE = 0x02;
 constexpr char SCI_MODE = 0x00;
 constexpr char SCI_CLOCKF = 0x03;
@@ -57,10 +61,7 @@ void Init_VS() {
     SPI2BRG = VS_BRG_SLOW;
 
     PORTGCLR = VS_XRESET;
-    Nop();
-    Nop();
-    Nop();
-    Nop();
+    for (int i = 0; i < VS_RESET_HOLD_CYCLES; ++i) Nop();
     PORTGSET = VS_XRESET;
 
     write_SCI_VS(SCI_MODE, SM_SDINEW);

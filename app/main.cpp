@@ -39,12 +39,7 @@ int main() {
     SYSTEMConfigPerformance(80000000);
     OSCSetPBDIV(OSC_PB_DIV_1);
 
-    // 1 ms core-timer tick at priority 2, subpriority 0.
-    OpenCoreTimer(CORE_TICKS_PER_MS);
-    IFS0CLR = IFS0_CTIF;
-    IPC0CLR = IPC0_CTIP_MASK | IPC0_CTIS_MASK;
-    IPC0SET = 2u << IPC0_CTIP_SHIFT;
-    IEC0SET = IEC0_CTIE;
+    tick_start();  // 1 ms core-timer tick at priority 2, subpriority 0
 
     // The card and the volume. Results are not examined: without a card every
     // later open retries the mount and every read delivers nothing.

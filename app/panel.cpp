@@ -83,8 +83,11 @@ void Address_set(unsigned int x1, unsigned int y1, unsigned int x2, unsigned int
 void Init_TFT() {
     PORTE = PORTE | PANEL_CONTROL;
     delayms(5);
-    // Reset pulse: low, then straight back to all lines inactive.
+    // Reset pulse: low, held for at least a millisecond (the controller needs
+    // some microseconds; a pulse of a few instructions is too short to count),
+    // then back to all lines inactive.
     PORTE = PORTE & ~PANEL_RESET;
+    delayms(2);
     PORTE = PORTE | PANEL_CONTROL;
     delayms(5);
     PORTECLR = PANEL_CS;

@@ -47,6 +47,14 @@ extern "C" PIC32_ISR void CoreTimerHandler() {
     rtcYear = rtcYear + 1;
 }
 
+void tick_start() {
+    OpenCoreTimer(CORE_TICKS_PER_MS);
+    IFS0CLR = IFS0_CTIF;
+    IPC0CLR = IPC0_CTIP_MASK | IPC0_CTIS_MASK;
+    IPC0SET = 2u << IPC0_CTIP_SHIFT;
+    IEC0SET = IEC0_CTIE;
+}
+
 void delayms(unsigned int i) {
     tack = 0;
     while (tack < i) Nop();  // one idle cycle per turn; the tick ends the wait

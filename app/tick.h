@@ -19,7 +19,13 @@ extern volatile uint8_t rtcSec;   // 0..59
 extern volatile uint32_t tack;
 
 // Core-timer interrupt, vector 0, priority 2: every millisecond.
+constexpr int CORE_TIMER_VECTOR = 0;
 extern "C" PIC32_ISR void CoreTimerHandler();
+
+// Starts the 1 ms tick: core timer at CORE_TICKS_PER_MS counts, its flag
+// cleared, priority 2, subpriority 0, interrupt enabled. Interrupts must be on
+// (multi-vector mode) for it to run.
+void tick_start();
 
 // Busy-waits between i - 1 and i milliseconds (main flow only, interrupts on).
 void delayms(unsigned int i);

@@ -157,19 +157,12 @@ const char* card_kind_name(CardKind kind) {
     return "?";
 }
 
-CardModel::CardModel(Board& board, CardKind kind, DiskImage& image) : board_(board), kind_(kind), image_(image) {
+CardModel::CardModel(CardKind kind, DiskImage& image) : kind_(kind), image_(image) {
     const uint64_t image_sectors = image.size() / kSector;
     sectors_ = block_addressed() ? build_csd_v2(csd_, image_sectors)
                                  : build_csd_v1(csd_, image_sectors, kind == CardKind::Mmc);
     cid_ = build_cid(kind);
     write_buf_.reserve(kSector + 2);
-    board_.attach_spi(1, this);
-    board_.attach(*this);
-}
-
-CardModel::~CardModel() {
-    board_.attach_spi(1, nullptr);
-    board_.detach(*this);
 }
 
 void CardModel::power_cycle() {
@@ -209,16 +202,18 @@ void CardModel::check_link(const SpiLink& link) {
         link_bad_ = false;
     } else if (!link_bad_) {
         link_bad_ = true;  // once per stretch of bad bytes
-        board_.violation("card", problem);
+        board().violation("card", problem);
     }
 }
 
 uint8_t CardModel::exchange(uint8_t mosi, const SpiLink& link) {
     ++bytes_clocked_;
+    byte_start_ = link.now;
+    byte_end_ = link.end();
     if (faults_.no_card || !powered_) return 0xFF;
     check_link(link);
 
-    if (board_.pin(Port::F, kCsPin)) {
+    if (board().pin(Port::F, kCsPin)) {
         if (!spi_mode_) clocks_deselected_ += 8;
         return 0xFF;  // deselected: the data output floats high
     }
@@ -234,22 +229,27 @@ uint8_t CardModel::exchange(uint8_t mosi, const SpiLink& link) {
     return miso;
 }
 
-void CardModel::pins_changed(Port port, uint32_t before, uint32_t after) {
-    if (port != Port::F) return;
+void CardModel::pins_changed(Port, uint32_t before, uint32_t after) {
     const uint32_t cs = 1u << kCsPin;
-    if ((before & cs) || !(after & cs)) return;  // only a rising chip select matters
+    if (!((before ^ after) & cs)) return;
+    // Chip select frames the bytes: it may change only between two of them.
+    const Cycle now = board().now();
+    if (powered_ && !faults_.no_card && now > byte_start_ && now < byte_end_)
+        board().violation("card", std::string("chip select ") + ((after & cs) ? "raised" : "lowered") +
+                                      " while a byte was being clocked");
+    if (!(after & cs)) return;  // the rest is about a rising chip select
     counting_ = false;
     if (faults_.no_card || !powered_) return;
     if (frame_len_ > 0) {
-        board_.violation("card", "chip select raised inside a command");
+        board().violation("card", "chip select raised inside a command");
         frame_len_ = 0;
     }
     if (phase_ == Phase::WriteReceiving) {
-        board_.violation("card", "chip select raised inside a data block being written");
+        board().violation("card", "chip select raised inside a data block being written");
         phase_ = Phase::Ready;
     }
     if (out_is_block_ && !out_.empty()) {
-        board_.violation("card", "chip select raised inside a data block being read");
+        board().violation("card", "chip select raised inside a data block being read");
         if (phase_ != Phase::ReadMulti) phase_ = Phase::Ready;
     }
     out_.clear();  // a response nobody clocked out is gone
@@ -329,9 +329,9 @@ void CardModel::handle_input(uint8_t mosi, Cycle now) {
     const bool command_start = (mosi & 0xC0) == 0x40;
     if (now < busy_until_) {
         if (command_start)
-            board_.violation("card", "command sent while the card is busy");
+            board().violation("card", "command sent while the card is busy");
         else if (mosi != 0xFF && (phase_ == Phase::WriteSingle || phase_ == Phase::WriteMulti))
-            board_.violation("card", "data token sent while the card is busy");
+            board().violation("card", "data token sent while the card is busy");
         return;
     }
     if ((phase_ == Phase::WriteSingle || phase_ == Phase::WriteMulti) && mosi != 0xFF) {
@@ -347,10 +347,10 @@ void CardModel::handle_input(uint8_t mosi, Cycle now) {
             return;
         }
         if (!command_start) {
-            board_.violation("card", "data block without its start token");
+            board().violation("card", "data block without its start token");
             return;
         }
-        board_.violation("card", "command while a write waits for its data");
+        board().violation("card", "command while a write waits for its data");
         phase_ = Phase::Ready;
     }
     if (command_start) {
@@ -409,7 +409,7 @@ void CardModel::execute(Cycle now) {
         // Still in SD bus mode: only a valid CMD0 with chip select low switches to SPI.
         if (index != 0 || !crc_ok) return;
         if (clocks_deselected_ < 74)
-            board_.violation("card", "first command after " + std::to_string(clocks_deselected_) +
+            board().violation("card", "first command after " + std::to_string(clocks_deselected_) +
                                          " clocks with chip select high (at least 74 needed)");
         spi_mode_ = true;
     }

@@ -4,7 +4,8 @@
 // operating condition, OCR, CSD, CID, SD status, single and multiple block
 // reads and writes with their tokens, data responses and busy), keeps its own
 // timing in board time, can inject faults, and records protocol violations
-// on the board.
+// on the board (among them a chip select that changes while a byte is being
+// clocked: the card frames commands and data by it).
 #include <array>
 #include <cstdint>
 #include <deque>
@@ -65,13 +66,13 @@ struct CardCommand {
     uint32_t bytes_after = 0;
 };
 
-class CardModel : public SpiDevice, public Device {
+class CardModel : public Model {
 public:
-    // Plugs a card of `kind` into the board's socket; its capacity comes from
-    // the image size. Throws std::invalid_argument when the image does not fit
-    // the kind (too small, or over 4 GB for a byte-addressed card).
-    CardModel(Board& board, CardKind kind, DiskImage& image);
-    ~CardModel() override;
+    // A card of `kind` over `image`, plugged into the socket with
+    // board.plug(card); its capacity comes from the image size. Throws
+    // std::invalid_argument when the image does not fit the kind (too small,
+    // or over 4 GB for a byte-addressed card).
+    CardModel(CardKind kind, DiskImage& image);
     CardModel(const CardModel&) = delete;
     CardModel& operator=(const CardModel&) = delete;
 
@@ -100,9 +101,9 @@ public:
     // state of a card just inserted.
     void power_cycle();
 
-    // SpiDevice
+    uint8_t watched_ports() const override { return port_bit(Port::F); }
+    int spi_channel() const override { return 1; }
     uint8_t exchange(uint8_t mosi, const SpiLink& link) override;
-    // Device
     void pins_changed(Port port, uint32_t before, uint32_t after) override;
 
 private:
@@ -127,7 +128,6 @@ private:
     void finish_write_block(Cycle now);
     void reset_state();
 
-    Board& board_;
     CardKind kind_;
     DiskImage& image_;
     uint64_t sectors_ = 0;
@@ -148,6 +148,7 @@ private:
 
     // Bus state.
     bool link_bad_ = false;
+    Cycle byte_start_ = 0, byte_end_ = 0;  // the last byte clocked on SPI1, selected or not
     std::array<uint8_t, 6> frame_{};
     int frame_len_ = 0;
     std::deque<uint8_t> out_;

@@ -28,7 +28,7 @@ bool low(uint32_t pins, int bit) { return !((pins >> bit) & 1u); }
 
 }  // namespace
 
-DecoderModel::DecoderModel(Board& board) : board_(board) {
+DecoderModel::DecoderModel() {
     static const bool library_ready = mpg123_init() == MPG123_OK;
     (void)library_ready;
     mh_ = mpg123_new(nullptr, nullptr);
@@ -42,14 +42,17 @@ DecoderModel::DecoderModel(Board& board) : board_(board) {
     mpg123_rates(&rates, &count);
     for (size_t i = 0; i < count; ++i) mpg123_format(mh_, rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_SIGNED_16);
     mpg123_open_feed(mh_);
+}
 
-    reset_held_ = !board_.pin(Port::G, kXresetBit);
+void DecoderModel::on_plugged() {
+    reset_held_ = !board().pin(Port::G, kXresetBit);
     power_on_state();
     if (!reset_held_) {
         starting_ = true;
-        ready_at_ = board_.now() + cycles_for(kBootCrystalCycles, kCrystalHz);
+        ready_at_ = board().now() + cycles_for(kBootCrystalCycles, kCrystalHz);
     }
-    board_.drive(Port::D, kDreqBit, false);
+    dreq_ = false;
+    board().drive(Port::D, kDreqBit, false);
 }
 
 DecoderModel::~DecoderModel() {
@@ -59,7 +62,36 @@ DecoderModel::~DecoderModel() {
     }
 }
 
-void DecoderModel::violation(const std::string& text) { board_.violation("decoder", text); }
+void DecoderModel::violation(const std::string& text) { board().violation("decoder", text); }
+
+void DecoderModel::check_min(const std::string& what, Cycle took, uint64_t min_ps) {
+    if (picoseconds(took) >= min_ps) return;
+    violation(what + " for " + describe_picoseconds(picoseconds(took)) + ", below the decoder's " +
+              describe_picoseconds(min_ps) + " minimum");
+}
+
+// Chip-select timing: a select may not fall inside a byte (its set-up before
+// the first clock edge), and stays high long enough between two frames. (A
+// select raised before the byte's end is caught with the frame checks; at any
+// clock the decoder takes, that covers the hold after the last edge.)
+void DecoderModel::check_select_timing(uint32_t before, uint32_t after) {
+    const Cycle now = board().now();
+    static const int kBits[2] = {kXcsBit, kXdcsBit};
+    static const char* const kNames[2] = {"XCS", "XDCS"};
+    for (int i = 0; i < 2; ++i) {
+        const int bit = kBits[i];
+        const std::string name = kNames[i];
+        if (!low(before, bit) && low(after, bit)) {
+            if (wire_seen_ && now > wire_.now && now < wire_.end())
+                violation(name + " lowered while a byte was being clocked");
+            if (select_rose_at_[i] != kNever)
+                check_min(name + " high between frames", now - select_rose_at_[i],
+                          clock_picoseconds(kSelectHighClki, clki_hz_));
+        } else if (low(before, bit) && !low(after, bit)) {
+            select_rose_at_[i] = now;
+        }
+    }
+}
 
 void DecoderModel::power_on_state() {
     std::fill(std::begin(sci_), std::end(sci_), uint16_t{0});
@@ -85,9 +117,9 @@ void DecoderModel::update_dreq() {
     const bool level = !reset_held_ && !starting_ && !executing_ && kFifoBytes - fifo_.size() >= kDreqFreeBytes;
     if (level != dreq_) {
         dreq_ = level;
-        board_.drive(Port::D, kDreqBit, level);
+        board().drive(Port::D, kDreqBit, level);
     }
-    board_.reschedule();
+    board().reschedule();
 }
 
 Cycle DecoderModel::next_event() const {
@@ -119,22 +151,27 @@ void DecoderModel::pins_changed(Port port, uint32_t before, uint32_t after) {
     if (fell(kXresetBit)) {
         ++hardware_resets_;
         lost_at_reset_ += fifo_.size();
-        reset_fell_at_ = board_.now();
+        reset_fell_at_ = board().now();
         reset_held_ = true;
         starting_ = false;
         power_on_state();
     } else if (rose(kXresetBit)) {
         reset_held_ = false;
-        reset_pulse_ = board_.now() - reset_fell_at_;
+        // A reset held since power-up is not a pulse of the host's.
+        if (reset_fell_at_ != kNever) {
+            reset_pulse_ = board().now() - reset_fell_at_;
+            check_min("XRESET low", reset_pulse_, clock_picoseconds(kResetLowCrystal, kCrystalHz));
+        }
         starting_ = true;
-        ready_at_ = board_.now() + cycles_for(kBootCrystalCycles, kCrystalHz);
+        ready_at_ = board().now() + cycles_for(kBootCrystalCycles, kCrystalHz);
     }
     if (reset_held_) {
         update_dreq();
         return;
     }
 
-    if ((rose(kXcsBit) || rose(kXdcsBit)) && board_.now() + 1 < byte_end_)
+    check_select_timing(before, after);
+    if ((rose(kXcsBit) || rose(kXdcsBit)) && board().now() + 1 < byte_end_)
         violation(std::string(rose(kXcsBit) ? "XCS" : "XDCS") + " raised while a byte was still being clocked");
     if (low(after, kXcsBit) && low(after, kXdcsBit) && !(low(before, kXcsBit) && low(before, kXdcsBit)))
         violation("XCS and XDCS low together");
@@ -154,7 +191,9 @@ void DecoderModel::check_clock(const SpiLink& link, uint32_t limit_hz, const cha
 }
 
 uint8_t DecoderModel::exchange(uint8_t mosi, const SpiLink& link) {
-    const uint32_t pins = board_.pins(Port::G);
+    wire_ = link;
+    wire_seen_ = true;
+    const uint32_t pins = board().pins(Port::G);
     const bool xcs = low(pins, kXcsBit), xdcs = low(pins, kXdcsBit);
     if (!xcs && !xdcs) return 0;
     if (link.sck_hz > 0) byte_end_ = link.now + Cycle{8} * kSysClockHz / link.sck_hz;
@@ -236,7 +275,7 @@ void DecoderModel::sdi_byte(uint8_t mosi, const SpiLink& link) {
     fifo_.push_back(mosi);
     // An idle decoder starts on the first whole frame; the pause before it is
     // an underrun when playback had already run dry.
-    if (!playing_ && decode_frame(board_.now())) {
+    if (!playing_ && decode_frame(board().now())) {
         playing_ = true;
         if (starved_) ++underruns_;
         starved_ = false;

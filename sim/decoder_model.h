@@ -25,7 +25,11 @@
 // Protocol faults are recorded as board violations: XCS and XDCS low
 // together, an SCI frame cut short, a chip select raised while a byte is still
 // clocked, a clock too fast for the phase, an access before the decoder is
-// ready or while a register write executes, SDI bytes into a full FIFO.
+// ready or while a register write executes, SDI bytes into a full FIFO — and
+// the bus timing the data sheet sets as minimums: XRESET low at least 2
+// crystal cycles; XCS/XDCS not changed inside a byte (set-up 5 ns before its
+// first clock edge, hold 1 CLKI after its last) and high at least 2 CLKI
+// between two frames.
 #include <cstdint>
 #include <deque>
 #include <string>
@@ -37,7 +41,7 @@ struct mpg123_handle_struct;
 
 namespace sim {
 
-class DecoderModel : public Device, public SpiDevice {
+class DecoderModel : public Model {
 public:
     static constexpr uint32_t kCrystalHz = 12'288'000;
     static constexpr size_t kFifoBytes = 2048;
@@ -48,18 +52,23 @@ public:
     static constexpr uint16_t SM_SDINEW = 1u << 11;
     static constexpr int SCI_MODE = 0, SCI_STATUS = 1, SCI_CLOCKF = 3;
 
-    // The caller attaches the model: board.attach(decoder) and
-    // board.attach_spi(2, &decoder).
-    explicit DecoderModel(Board& board);
+    // Data sheet minimums: XCS/XDCS high between frames 2 CLKI, XRESET low 2
+    // crystal cycles. (XCS/XDCS set-up 5 ns before the first clock edge and
+    // hold 1 CLKI after the last are covered by the select not changing inside a byte.)
+    static constexpr uint32_t kSelectHighClki = 2;
+    static constexpr uint32_t kResetLowCrystal = 2;
+
+    // Plugged in with board.plug(decoder): pins on port G, SPI2, DREQ on RD9.
+    DecoderModel();
     ~DecoderModel() override;
     DecoderModel(const DecoderModel&) = delete;
     DecoderModel& operator=(const DecoderModel&) = delete;
 
-    // Device
+    uint8_t watched_ports() const override { return port_bit(Port::G); }
+    int spi_channel() const override { return 2; }
     void pins_changed(Port port, uint32_t before, uint32_t after) override;
     Cycle next_event() const override;
     void advance(Cycle now) override;
-    // SpiDevice
     uint8_t exchange(uint8_t mosi, const SpiLink& link) override;
 
     // ---- state
@@ -98,6 +107,9 @@ public:
     bool write_sdi_dump(const std::string& path) const;
 
 private:
+    void on_plugged() override;
+    void check_select_timing(uint32_t before, uint32_t after);
+    void check_min(const std::string& what, Cycle took, uint64_t min_ps);
     void power_on_state();
     void restart_stream();
     void update_dreq();
@@ -108,7 +120,6 @@ private:
     bool decode_frame(Cycle start);
     void violation(const std::string& text);
 
-    Board& board_;
     mpg123_handle_struct* mh_ = nullptr;
 
     uint16_t sci_[16] = {};
@@ -125,6 +136,11 @@ private:
     int frame_len_ = 0;
     // End of the byte on the wire.
     Cycle byte_end_ = 0;
+    // The last byte clocked on SPI2, selected or not.
+    SpiLink wire_;
+    bool wire_seen_ = false;
+    // When XCS (index 0) and XDCS (1) last rose, kNever: not yet.
+    Cycle select_rose_at_[2] = {kNever, kNever};
     bool sdi_clock_reported_ = false;
 
     // Input FIFO and playback.
@@ -138,7 +154,7 @@ private:
 
     uint64_t hardware_resets_ = 0, sdi_bytes_ = 0, sci_writes_ = 0, frames_ = 0, underruns_ = 0;
     uint64_t lost_at_reset_ = 0;
-    Cycle reset_fell_at_ = 0, reset_pulse_ = 0;
+    Cycle reset_fell_at_ = kNever, reset_pulse_ = 0;
 
     bool capture_audio_ = false, capture_sdi_ = false;
     std::vector<int16_t> pcm_;

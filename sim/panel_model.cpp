@@ -74,8 +74,48 @@ constexpr uint8_t kPixel565 = 3;
 
 }  // namespace
 
-PanelModel::PanelModel(Board& board) : board_(board), frame_(static_cast<size_t>(kWidth) * kHeight, 0) {
-    reset_held_ = !board_.pin(Port::E, kResetBit);
+PanelModel::PanelModel() : frame_(static_cast<size_t>(kWidth) * kHeight, 0) {}
+
+void PanelModel::on_plugged() { reset_held_ = !board().pin(Port::E, kResetBit); }
+
+uint32_t PanelModel::system_clock_hz() const {
+    if (!(regs_.pll & 2u)) return timing_.reference_hz;
+    // set_pll_mn: VCO = reference × (M + 1), PLL = VCO / (N + 1).
+    const uint64_t vco = uint64_t{timing_.reference_hz} * (regs_.pll_mn[0] + 1u);
+    return static_cast<uint32_t>(vco / (regs_.pll_mn[1] + 1u));
+}
+
+// A strobe figure at the controller's clock now.
+uint64_t PanelModel::strobe_figure(uint64_t ps) const {
+    const uint32_t clock = system_clock_hz();
+    if (clock >= timing_.top_clock_hz || clock == 0) return ps;
+    return (ps * timing_.top_clock_hz + clock - 1) / clock;
+}
+
+void PanelModel::check_min(const char* what, Cycle took, uint64_t min_ps) {
+    if (picoseconds(took) >= min_ps) return;
+    violation(std::string(what) + " for " + describe_picoseconds(picoseconds(took)) + ", below the controller's " +
+              describe_picoseconds(min_ps) + " minimum at " + std::to_string(system_clock_hz()) + " Hz");
+}
+
+void PanelModel::check_strobe_fell() {
+    const Cycle now = board().now();
+    if (write_rose_at_ != kNever) check_min("write strobe high", now - write_rose_at_, strobe_figure(timing_.write_high));
+    if (write_fell_at_ != kNever) check_min("write cycle", now - write_fell_at_, strobe_figure(timing_.write_cycle));
+    if (select_fell_at_ != kNever)
+        check_min("chip select set-up", now - select_fell_at_, strobe_figure(timing_.select_setup));
+    if (command_data_at_ != kNever)
+        check_min("command/data select set-up", now - command_data_at_, strobe_figure(timing_.select_setup));
+}
+
+void PanelModel::check_strobe_rose() {
+    const Cycle now = board().now();
+    if (write_fell_at_ == kNever) return;
+    check_min("write strobe low", now - write_fell_at_, strobe_figure(timing_.write_low));
+    if (data_at_ != kNever && data_at_ > write_fell_at_)
+        check_min("data set-up", now - data_at_, strobe_figure(timing_.data_setup));
+    if (command_data_at_ != kNever && command_data_at_ > write_fell_at_)
+        violation("command/data select changed while the write strobe was low");
 }
 
 void PanelModel::power_on_state() {
@@ -87,26 +127,45 @@ void PanelModel::power_on_state() {
     x_ = y_ = 0;
 }
 
-void PanelModel::violation(const std::string& text) { board_.violation("panel", text); }
+void PanelModel::violation(const std::string& text) { board().violation("panel", text); }
 
 void PanelModel::pins_changed(Port port, uint32_t before, uint32_t after) {
-    if (port != Port::E) return;
+    const Cycle now = board().now();
+    if (port == Port::B) {
+        data_at_ = now;
+        return;
+    }
     const auto rose = [&](int bit) { return !((before >> bit) & 1u) && ((after >> bit) & 1u); };
     const auto fell = [&](int bit) { return ((before >> bit) & 1u) && !((after >> bit) & 1u); };
+    const bool selected = !((after >> kSelectBit) & 1u);
 
     if (fell(kResetBit)) {
         reset_held_ = true;
-        reset_fell_at_ = board_.now();
+        reset_fell_at_ = now;
         ++hardware_resets_;
         finish_command();
         power_on_state();
     } else if (rose(kResetBit)) {
         reset_held_ = false;
-        reset_pulse_ = board_.now() - reset_fell_at_;
+        // A reset held since power-up is not a pulse of the host's.
+        if (reset_fell_at_ != kNever) {
+            reset_pulse_ = now - reset_fell_at_;
+            check_min("reset pulse", reset_pulse_, timing_.reset_low);
+        }
     }
+    if (fell(kSelectBit)) select_fell_at_ = now;
+    if (rose(kSelectBit)) select_fell_at_ = kNever;
+    if (fell(kDataBit) || rose(kDataBit)) command_data_at_ = now;
 
-    if (!rose(kStrobeBit) || ((after >> kSelectBit) & 1u)) return;
-    const uint16_t word = static_cast<uint16_t>(board_.pins(Port::B));
+    if (fell(kStrobeBit)) {
+        if (selected && !reset_held_) check_strobe_fell();
+        write_fell_at_ = now;
+    }
+    if (!rose(kStrobeBit)) return;
+    if (selected && !reset_held_) check_strobe_rose();
+    write_rose_at_ = now;
+    if (!selected) return;
+    const uint16_t word = static_cast<uint16_t>(board().pins(Port::B));
     const bool is_data = (after >> kDataBit) & 1u;
     if (reset_held_) {
         violation(std::string(is_data ? "data " : "command ") + hex(word, 4) + " written while reset is held");
@@ -128,7 +187,7 @@ void PanelModel::finish_command() {
 void PanelModel::latch_command(uint8_t code) {
     finish_command();
     ++command_count_;
-    if (soft_reset_pending_ && board_.now() - soft_reset_at_ < kSoftResetCycles)
+    if (soft_reset_pending_ && board().now() - soft_reset_at_ < kSoftResetCycles)
         violation("command " + describe(code) + " within 5 ms of soft_reset");
     soft_reset_pending_ = false;
     const CommandInfo* info = find_command(code);
@@ -148,7 +207,7 @@ void PanelModel::latch_command(uint8_t code) {
             regs_.pll_mn = kept.pll_mn;
             regs_.pll = kept.pll;
             soft_reset_pending_ = true;
-            soft_reset_at_ = board_.now();
+            soft_reset_at_ = board().now();
             break;
         }
         case 0x28: regs_.display_on = false; break;
@@ -221,8 +280,8 @@ void PanelModel::apply_parameter(uint8_t i, uint8_t v) {
         case 0xE6: regs_.lshift_freq[i] = v; break;
         case 0xF0: regs_.pixel_interface = v & 7u; break;
         case 0xE0:
-            if ((v & 1u) && !(regs_.pll & 1u)) pll_enabled_at_ = board_.now();
-            if ((v & 2u) && (!(v & 1u) || !(regs_.pll & 1u) || board_.now() - pll_enabled_at_ < kPllLockCycles))
+            if ((v & 1u) && !(regs_.pll & 1u)) pll_enabled_at_ = board().now();
+            if ((v & 2u) && (!(v & 1u) || !(regs_.pll & 1u) || board().now() - pll_enabled_at_ < kPllLockCycles))
                 violation("PLL made the system clock before it had run 100 us to lock");
             regs_.pll = v & 3u;
             break;
@@ -238,7 +297,7 @@ void PanelModel::store_pixel(uint16_t value) {
     }
     ++pixel_count_;
     ++commands_.back().pixels;
-    last_pixel_at_ = board_.now();
+    last_pixel_at_ = board().now();
 
     int px = x_, py = y_;
     if (regs_.address_mode & 0x20) std::swap(px, py);

@@ -9,7 +9,9 @@
 // address mode, pixel interface, display, backlight control), keeps the column
 // and page window and the write pointer, and stores pixels written after
 // write_memory_start in its frame buffer. What a real controller would not
-// take is recorded as a board violation.
+// take is recorded as a board violation, the bus timing among it: the write
+// strobe's low and high times, the write cycle, the set-up of chip select,
+// command/data select and data before the strobe edges, and the reset pulse.
 //
 // Power-on state (and the state after a hardware reset): PLL off, pixel
 // interface 24-bit (code 5), address mode 0, display off, window the whole
@@ -23,7 +25,21 @@
 
 namespace sim {
 
-class PanelModel : public Device {
+// The controller's bus timing minimums, in picoseconds, at its top system
+// clock (the interface runs on the system clock: until the PLL is locked in,
+// every strobe figure is longer by the ratio of that clock to the reference).
+struct PanelTiming {
+    uint64_t write_cycle = 9'000;     // WR falling edge to the next one
+    uint64_t write_low = 4'000;       // WR low
+    uint64_t write_high = 4'000;      // WR high between two writes
+    uint64_t select_setup = 1'000;    // chip select and command/data select before WR falls
+    uint64_t data_setup = 4'000;      // D15..D0 stable before WR rises
+    uint64_t reset_low = 5'000'000;   // RESET# low (not scaled)
+    uint32_t top_clock_hz = 110'000'000;
+    uint32_t reference_hz = 10'000'000;  // the board's crystal: system clock until the PLL is locked in
+};
+
+class PanelModel : public Model {
 public:
     static constexpr int kWidth = 800;
     static constexpr int kHeight = 480;
@@ -54,10 +70,14 @@ public:
         uint16_t page_start = 0, page_end = kHeight - 1;
     };
 
-    // The caller attaches the model: board.attach(panel).
-    explicit PanelModel(Board& board);
+    // Plugged in with board.plug(panel).
+    PanelModel();
 
+    uint8_t watched_ports() const override { return port_bit(Port::B) | port_bit(Port::E); }
     void pins_changed(Port port, uint32_t before, uint32_t after) override;
+
+    // The controller's system clock now: the reference, or the PLL once locked in.
+    uint32_t system_clock_hz() const;
 
     // ---- what the controller received
     const std::vector<Command>& commands() const { return commands_; }
@@ -79,7 +99,13 @@ public:
     bool write_png(const std::string& path) const;
 
 private:
+    void on_plugged() override;
     void power_on_state();
+    void check_strobe_fell();
+    void check_strobe_rose();
+    // `what` lasted `took` board cycles; the controller needs at least `min_ps`.
+    void check_min(const char* what, Cycle took, uint64_t min_ps);
+    uint64_t strobe_figure(uint64_t ps) const;
     void latch_command(uint8_t code);
     void latch_data(uint16_t word);
     void apply_parameter(uint8_t index, uint8_t value);
@@ -87,7 +113,7 @@ private:
     void store_pixel(uint16_t value);
     void violation(const std::string& text);
 
-    Board& board_;
+    PanelTiming timing_;
     Registers regs_;
     std::vector<uint16_t> frame_;
     std::vector<Command> commands_;
@@ -104,8 +130,11 @@ private:
     uint64_t command_count_ = 0;
     uint64_t pixel_count_ = 0;
     uint64_t hardware_resets_ = 0;
-    Cycle reset_fell_at_ = 0, reset_pulse_ = 0;
+    Cycle reset_fell_at_ = kNever, reset_pulse_ = 0;
     Cycle last_pixel_at_ = 0;
+    // Bus timing: when each line last changed, kNever: not yet.
+    Cycle write_fell_at_ = kNever, write_rose_at_ = kNever, select_fell_at_ = kNever, command_data_at_ = kNever,
+          data_at_ = kNever;
 };
 
 }  // namespace sim

@@ -20,7 +20,8 @@
 #include "fatfs/host/volume_start.h"
 #include "fatfs/sdspi.h"
 #include "platform/pic32/pic32.h"
-#include "platform/pic32/sim/vectors.h"
+#include "platform/pic32/sim/compiled_cpu.h"
+#include "workloads/firmware_tick.h"
 #include "sim/board.h"
 #include "sim/card_model.h"
 
@@ -315,11 +316,13 @@ CutOutcome Workload::run(uint64_t n)
     CutOutcome out;
     out.cut_after = n;
     sim::Board board;
+    sim::CompiledCpu cpu(board);
     OSCSetPBDIV(OSC_PB_DIV_1);
-    sim::start_firmware_tick(board);
+    workloads::start_firmware_tick(cpu);
     disk_attach(0, &sdspi_disk, nullptr);
     sim::MemoryImage image(base_);
-    auto card = std::make_unique<sim::CardModel>(board, sim::CardKind::Sdsc, image);
+    auto card = std::make_unique<sim::CardModel>(sim::CardKind::Sdsc, image);
+    board.plug(*card);
     // A 16 KB allocation unit, so formatting aligns to something a 4 MB card has.
     card->timing().au_size = 1;
     if (n) card->faults().power_cut_after_writes = n;
@@ -328,7 +331,7 @@ CutOutcome Workload::run(uint64_t n)
     Expectations expected;
     bool formatting = false;
     board.stop_at(board.now() + kPhaseLimit);
-    const bool hung = board.run([&] {
+    const bool hung = cpu.run([&] {
         if (disk_initialize(0) != 0) {
             out.failure = "the card did not initialise";
             return;
@@ -370,7 +373,7 @@ CutOutcome Workload::run(uint64_t n)
     card->faults().power_cut_after_writes.reset();
     card->power_cycle();
     board.stop_at(board.now() + kPhaseLimit);
-    const bool check_hung = board.run([&] {
+    const bool check_hung = cpu.run([&] {
         if (disk_initialize(0) != 0) {
             out.failure = "the card did not initialise after the cut";
             return;

@@ -9,7 +9,8 @@
 #include "fatfs/diskio.h"
 #include "fatfs/ff.h"
 #include "fatfs/sdspi.h"
-#include "platform/pic32/sim/vectors.h"
+#include "platform/pic32/sim/compiled_cpu.h"
+#include "workloads/firmware_tick.h"
 #include "sim/board.h"
 #include "sim/card_model.h"
 #include "sim/disk_image.h"
@@ -23,10 +24,12 @@ uint32_t le32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_
 int main() {
     using Clock = std::chrono::steady_clock;
     sim::Board board;
+    sim::CompiledCpu cpu(board);
     sim::MemoryImage image(uint64_t{32} << 30);
-    sim::CardModel card(board, sim::CardKind::Sdhc, image);
+    sim::CardModel card(sim::CardKind::Sdhc, image);
+    board.plug(card);
     SYSTEMConfigPerformance(80000000);  // 80 MHz peripheral bus, as the firmware runs it
-    sim::start_firmware_tick(board);
+    workloads::start_firmware_tick(cpu);
     disk_attach(0, &sdspi_disk, nullptr);
 
     if (disk_initialize(0) & STAT_NOINIT) {

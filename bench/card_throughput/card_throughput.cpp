@@ -8,7 +8,8 @@
 
 #include "fatfs/sdspi.h"
 #include "platform/pic32/pic32.h"
-#include "platform/pic32/sim/vectors.h"
+#include "platform/pic32/sim/compiled_cpu.h"
+#include "workloads/firmware_tick.h"
 #include "sim/board.h"
 #include "sim/card_model.h"
 
@@ -38,11 +39,13 @@ struct Profile {
 
 bool run_profile(const Profile& p) {
     sim::Board board;
+    sim::CompiledCpu cpu(board);
     OSCSetPBDIV(OSC_PB_DIV_1);
-    sim::start_firmware_tick(board);
+    workloads::start_firmware_tick(cpu);
     disk_attach(0, &sdspi_disk, nullptr);
     sim::MemoryImage image(64u << 20);
-    sim::CardModel card(board, sim::CardKind::Sdhc, image);
+    sim::CardModel card(sim::CardKind::Sdhc, image);
+    board.plug(card);
     card.timing().read_access = p.read_access;
     card.timing().write_busy = p.write_busy;
     if (disk_initialize(0) != 0) {

@@ -10,7 +10,9 @@
 
 #include "app/decoder.h"
 #include "platform/pic32/pic32.h"
+#include "platform/pic32/sim/compiled_cpu.h"
 #include "sim/decoder_model.h"
+#include "tests/support/firmware_harness.h"
 
 namespace {
 
@@ -32,19 +34,14 @@ std::ostream& operator<<(std::ostream& os, const WireByte& b) {
     return os << "{" << int{b.mosi} << (b.xcs ? " XCS" : "") << (b.xdcs ? " XDCS" : "") << " " << b.sck_hz << " Hz}";
 }
 
-// Sits between the board and the model and records the bus.
-class BusSpy : public sim::SpiDevice {
+// The decoder with the bus it sees recorded.
+class BusSpy : public sim::DecoderModel {
 public:
-    BusSpy(sim::Board& board, sim::SpiDevice& inner) : board_(board), inner_(inner) {}
     uint8_t exchange(uint8_t mosi, const sim::SpiLink& link) override {
-        log.push_back({mosi, !board_.pin(Port::G, 3), !board_.pin(Port::G, 2), link.sck_hz});
-        return inner_.exchange(mosi, link);
+        log.push_back({mosi, !board().pin(Port::G, 3), !board().pin(Port::G, 2), link.sck_hz});
+        return DecoderModel::exchange(mosi, link);
     }
     std::vector<WireByte> log;
-
-private:
-    sim::Board& board_;
-    sim::SpiDevice& inner_;
 };
 
 std::vector<uint8_t> read_file(const std::string& path) {
@@ -82,6 +79,13 @@ std::vector<int16_t> decode_directly(const std::vector<uint8_t>& mp3) {
 
 bool dreq() { return (PORTD & kDreq) != 0; }
 
+// XRESET low for long enough (2 crystal cycles and more), then high.
+void pulse_reset() {
+    PORTGCLR = kXreset;
+    for (int i = 0; i < 16; ++i) Nop();
+    PORTGSET = kXreset;
+}
+
 // The player's way of sending music: DREQ checked before every byte.
 void stream(const uint8_t* data, size_t n) {
     for (size_t i = 0; i < n; ++i) {
@@ -94,8 +98,7 @@ void stream(const uint8_t* data, size_t n) {
 class DecoderTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        board.attach(decoder);
-        board.attach_spi(2, &spy);
+        board.plug(spy);
         SYSTEMConfigPerformance(80'000'000);  // peripheral bus at 80 MHz
         // Ports as the board's start-up leaves them.
         TRISD = 0x0300;
@@ -108,8 +111,10 @@ protected:
     std::string first_violation() const { return board.violations().empty() ? "" : board.violations().front(); }
 
     sim::Board board;
-    DecoderModel decoder{board};
-    BusSpy spy{board, decoder};
+
+    sim::CompiledCpu cpu{board};
+    BusSpy spy;
+    DecoderModel& decoder = spy;
 };
 
 TEST_F(DecoderTest, SciWriteFrameUnderXcs) {
@@ -165,10 +170,10 @@ TEST_F(DecoderTest, InitWaitsForDreq) {
     EXPECT_EQ(decoder.sci(DecoderModel::SCI_MODE), DecoderModel::SM_SDINEW);
     EXPECT_TRUE(board.violations().empty()) << first_violation();
 
-    board.detach(decoder);
+    board.unplug(decoder);
     board.drive(Port::D, 9, false);
     board.stop_at(board.now() + sim::cycles_from_ms(20));
-    EXPECT_TRUE(board.run([] { Init_VS(); })) << "Init_VS returned with DREQ low";
+    EXPECT_TRUE(cpu.run([] { Init_VS(); })) << "Init_VS returned with DREQ low";
 }
 
 // A known MP3 streamed through the driver plays back as libmpg123 decodes the
@@ -184,7 +189,7 @@ TEST_F(DecoderTest, StreamedMp3DecodesLikeTheFile) {
     Init_VS();
     stream(mp3.data(), mp3.size());
     const sim::Cycle sent = board.now();
-    while (decoder.playing()) board.advance(sim::cycles_from_ms(5));
+    while (decoder.playing()) cpu.advance(sim::cycles_from_ms(5));
 
     EXPECT_EQ(decoder.underruns(), 0u);
     EXPECT_TRUE(board.violations().empty()) << first_violation();
@@ -212,7 +217,7 @@ TEST_F(DecoderTest, JunkBeforeTheMusicIsSkipped) {
     Init_VS();
     stream(junk.data(), junk.size());
     stream(mp3.data(), mp3.size());
-    while (decoder.playing()) board.advance(sim::cycles_from_ms(5));
+    while (decoder.playing()) cpu.advance(sim::cycles_from_ms(5));
     EXPECT_TRUE(board.violations().empty()) << first_violation();
     EXPECT_EQ(decoder.underruns(), 0u);
     EXPECT_TRUE(decoder.pcm() == decode_directly(mp3)) << decoder.pcm().size() << " samples";
@@ -224,11 +229,11 @@ TEST_F(DecoderTest, CountsUnderrunWhenTheFifoRunsDry) {
     const std::vector<uint8_t> mp3 = read_file(AVIO_DATA_DIR "/tone.mp3");
     Init_VS();
     stream(mp3.data(), mp3.size() / 2);
-    board.advance(sim::cycles_from_ms(500));
+    cpu.advance(sim::cycles_from_ms(500));
     EXPECT_FALSE(decoder.playing());
     EXPECT_EQ(decoder.underruns(), 0u);
     stream(mp3.data() + mp3.size() / 2, mp3.size() - mp3.size() / 2);
-    while (decoder.playing()) board.advance(sim::cycles_from_ms(5));
+    while (decoder.playing()) cpu.advance(sim::cycles_from_ms(5));
     EXPECT_EQ(decoder.underruns(), 1u);
 }
 
@@ -246,14 +251,13 @@ TEST_F(DecoderTest, ModelCatchesBusFaults) {
         {"select raised mid-byte", [] { PORTGCLR = kXdcs; SPI2BUF = 0; PORTGSET = kXdcs; }, "still being clocked"},
         {"register write at the fast clock after reset",
          [] {
-             PORTGCLR = kXreset;
-             PORTGSET = kXreset;
+             pulse_reset();
              while (!dreq()) {
              }
              write_SCI_VS(0, 0x0800);
          },
          "SCI write at SCK 6666666 Hz"},
-        {"access before the start-up ends", [] { PORTGCLR = kXreset; PORTGSET = kXreset; write_SDI_VS(0); },
+        {"access before the start-up ends", [] { pulse_reset(); write_SDI_VS(0); },
          "before the decoder finished starting"},
         {"data without SM_SDINEW", [] { write_SCI_VS(0, 0x0000); write_SDI_VS(0); }, "SM_SDINEW is clear"},
         {"ignoring DREQ", [] {
@@ -270,8 +274,54 @@ TEST_F(DecoderTest, ModelCatchesBusFaults) {
         EXPECT_NE(board.violations()[before].find(f.reported), std::string::npos)
             << f.what << ": " << board.violations()[before];
         // Let a transfer in flight finish and empty the receive buffer.
-        board.advance(sim::cycles_from_ms(1));
+        cpu.advance(sim::cycles_from_ms(1));
         (void)static_cast<uint32_t>(SPI2BUF);
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// Select and reset timing the decoder needs, driven straight on the board's
+// pins at chosen board cycles (12.5 ns each): XRESET low at least 2 crystal
+// cycles (163 ns), a select high at least 2 CLKI between frames (163 ns at the
+// 12.288 MHz crystal), and no select falling inside a byte.
+TEST(DecoderTiming, SelectsAndResetShorterThanTheDecoderTakesAreViolations) {
+    constexpr uint32_t kPortGClr = 0x1F886194u, kPortGSet = 0x1F886198u;
+    struct Pins {
+        sim::Board& board;
+        void wait(sim::Cycle c) { board.advance_to(board.now() + c); }
+        void low(uint32_t m) { board.store(kPortGClr, 4, m); }
+        void high(uint32_t m) { board.store(kPortGSet, 4, m); }
+    };
+    const struct {
+        const char* what;
+        void (*act)(Pins&);
+        const char* reported;  // nullptr: no violation
+    } cases[] = {
+        {"XRESET low 10 cycles", [](Pins& p) { p.low(kXreset); p.wait(10); p.high(kXreset); }, "XRESET low for 125.0 ns"},
+        {"XRESET low 14 cycles", [](Pins& p) { p.low(kXreset); p.wait(14); p.high(kXreset); }, nullptr},
+        {"XCS high 2 cycles between frames",
+         [](Pins& p) { p.low(kXcs); p.wait(10); p.high(kXcs); p.wait(2); p.low(kXcs); }, "XCS high between frames"},
+        {"XDCS high 14 cycles between frames",
+         [](Pins& p) { p.low(kXdcs); p.wait(10); p.high(kXdcs); p.wait(14); p.low(kXdcs); }, nullptr},
+        {"XDCS lowered inside a byte",
+         [](Pins& p) { p.board.store(0x1F805A20u, 4, 0); p.wait(100); p.low(kXdcs); },
+         "XDCS lowered while a byte was being clocked"},
+    };
+    for (const auto& c : cases) {
+        sim::Board board;
+        DecoderModel decoder;
+        board.plug(decoder);
+        board.store(0x1F886180u, 4, 0x0080);               // TRISG
+        board.store(0x1F886190u, 4, kXreset | kXcs | kXdcs);  // PORTG: all inactive
+        board.store(0x1F805A00u, 4, 0x8120);               // SPI2CON: on, mode 0, master
+        board.store(0x1F805A30u, 4, 800);                  // SPI2BRG: slow
+        Pins pins{board};
+        pins.wait(sim::cycles_from_ms(3));  // past the start-up
+        c.act(pins);
+        test_support::expect_violation(board, c.what, c.reported);
     }
 }
 

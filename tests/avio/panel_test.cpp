@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "app/panel.h"
+#include "app/tick.h"
 #include "platform/pic32/pic32.h"
+#include "platform/pic32/sim/compiled_cpu.h"
 #include "sim/panel_model.h"
 #include "tests/support/firmware_harness.h"
 
@@ -41,13 +43,13 @@ size_t first_of(const std::vector<Command>& list, uint8_t code) {
 class PanelTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        board.attach(panel);
+        board.plug(panel);
         // Ports as the board's start-up leaves them: bus low, control lines high.
         TRISB = 0;
         PORTB = 0;
         TRISE = 0x0080;
         PORTE = 0xFFFFFF7F;
-        test_support::start_tick(board);
+        test_support::start_tick(cpu);
     }
 
     std::vector<Command> last_commands(size_t n) const {
@@ -56,7 +58,9 @@ protected:
     }
 
     sim::Board board;
-    PanelModel panel{board};
+
+    sim::CompiledCpu cpu{board};
+    PanelModel panel;
 };
 
 TEST_F(PanelTest, InitSendsTheControllerSetUpWithoutViolation) {
@@ -165,7 +169,7 @@ TEST_F(PanelTest, ControlLinesAfterEachWrite) {
     };
     const Step steps[] = {
         {"command", [] { LCD_WR_REG(0x2C); }, true, false},
-        {"time passing", [] { sim::Board::current()->advance(sim::cycles_from_ms(3)); }, true, false},
+        {"time passing", [] { sim::CompiledCpu::bound()->advance(sim::cycles_from_ms(3)); }, true, false},
         {"data", [] { LCD_WR_Data(0x1234); }, true, true},
         {"reset line pulled low", [] { PORTECLR = kReset; }, false, true},
         {"data after it", [] { LCD_WR_Data(-1); }, true, true},
@@ -192,7 +196,8 @@ TEST_F(PanelTest, ModelCatchesDriverFaults) {
         {"pixel before write_memory_start", [] { LCD_WR_Data(0x1234); }, "before write_memory_start"},
         {"parameters missing", [] { LCD_WR_REG(0xB0); LCD_WR_Data(0x27); LCD_WR_REG(0x29); }, "got 1 of its 7"},
         {"command while reset is held", [] { PORTECLR = kReset; LCD_WR_REG(0x29); }, "while reset is held"},
-        {"data with no command", [] { PORTECLR = kReset; PORTESET = kReset; LCD_WR_Data(1); }, "with no command"},
+        {"data with no command", [] { PORTECLR = kReset; delayms(2); PORTESET = kReset; LCD_WR_Data(1); },
+         "with no command"},
         {"pixels in 24-bit mode",
          [] { LCD_WR_REG(0xF0); LCD_WR_Data(5); Address_set(0, 0, 1, 1); LCD_WR_Data(1); LCD_WR_Data(2); },
          "not 16-bit RGB565"},
@@ -253,3 +258,75 @@ TEST_F(PanelTest, WritesFrameAsRawAndPng) {
 }
 
 }  // namespace
+
+// Bus timing the controller needs, driven straight on the board's pins at
+// chosen board cycles (12.5 ns each). Until the PLL is locked in the
+// controller runs on its 10 MHz reference and every strobe figure is 11 times
+// its top-clock value: WR low and high 44 ns, a write cycle 99 ns.
+TEST(PanelTiming, StrobesShorterThanTheControllerTakesAreViolations) {
+    constexpr uint32_t kPortE = 0x1F886110u, kPortB = 0x1F886050u, kClr = 4, kSet = 8;
+    struct Pins {
+        sim::Board& board;
+        void wait(sim::Cycle c) { board.advance_to(board.now() + c); }
+        void e_low(uint32_t m) { board.store(kPortE + kClr, 4, m); }
+        void e_high(uint32_t m) { board.store(kPortE + kSet, 4, m); }
+        void data(uint32_t v) { board.store(kPortB, 4, v); }
+        // A command write (nop) with the strobe low for `low` cycles.
+        void command(sim::Cycle setup, sim::Cycle low) {
+            e_low(kDataSelect);
+            data(0);
+            wait(setup);
+            e_low(kStrobe);
+            wait(low);
+            e_high(kStrobe);
+        }
+    };
+    const struct {
+        const char* what;
+        void (*act)(Pins&);
+        const char* reported;  // nullptr: no violation
+    } cases[] = {
+        {"strobe held 4 cycles, high 8", [](Pins& p) { p.command(4, 4); p.wait(8); p.command(4, 4); }, nullptr},
+        {"one-cycle strobe", [](Pins& p) { p.command(4, 1); }, "write strobe low for 12.5 ns"},
+        {"strobe high 3 cycles", [](Pins& p) { p.command(4, 4); p.wait(3); p.command(0, 4); }, "write strobe high"},
+        {"two strobes in 7 cycles", [](Pins& p) { p.command(4, 4); p.wait(3); p.command(0, 4); }, "write cycle"},
+        {"chip select with the strobe",
+         [](Pins& p) { p.e_high(kSelect); p.wait(10); p.board.store(kPortE + kClr, 4, kSelect | kStrobe); },
+         "chip select set-up for 0.0 ns"},
+        {"data with the rising strobe",
+         [](Pins& p) { p.e_low(kStrobe); p.wait(8); p.data(0x29); p.e_high(kStrobe); }, "data set-up for 0.0 ns"},
+        {"command/data select while the strobe is low",
+         [](Pins& p) { p.e_low(kStrobe); p.wait(4); p.e_low(kDataSelect); p.wait(4); p.e_high(kStrobe); },
+         "changed while the write strobe was low"},
+        {"reset pulse of 1 us", [](Pins& p) { p.e_low(kReset); p.wait(80); p.e_high(kReset); }, "reset pulse for 1.00 us"},
+        {"reset pulse of 5 us", [](Pins& p) { p.e_low(kReset); p.wait(400); p.e_high(kReset); }, nullptr},
+    };
+    for (const auto& c : cases) {
+        sim::Board board;
+        PanelModel panel;
+        board.plug(panel);
+        board.store(0x1F886040u, 4, 0);       // TRISB: the bus drives the panel
+        board.store(0x1F886100u, 4, 0x0080);  // TRISE
+        board.store(kPortE, 4, 0x7F);         // control lines inactive
+        Pins pins{board};
+        pins.wait(800);
+        pins.e_low(kSelect);
+        pins.wait(800);
+        c.act(pins);
+        test_support::expect_violation(board, c.what, c.reported);
+    }
+}
+
+// Once the PLL runs the controller at 120 MHz the same one-cycle strobe is fine.
+TEST_F(PanelTest, OneCycleStrobeIsFineOnceThePllIsLockedIn) {
+    Init_TFT();
+    ASSERT_EQ(panel.system_clock_hz(), 120'000'000u);
+    board.store(0x1F886114u, 4, kDataSelect);  // PORTECLR
+    board.store(0x1F886050u, 4, 0x00);         // PORTB: nop
+    board.advance_to(board.now() + 1);
+    board.store(0x1F886114u, 4, kStrobe);
+    board.advance_to(board.now() + 1);
+    board.store(0x1F886118u, 4, kStrobe);  // PORTESET
+    EXPECT_TRUE(board.violations().empty()) << board.violations().front();
+    EXPECT_EQ(panel.commands().back().code, 0x00);
+}

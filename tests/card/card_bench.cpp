@@ -39,7 +39,7 @@ Csd csd_v2(uint32_t c_size) {
 
 void CardBench::SetUp() {
     OSCSetPBDIV(OSC_PB_DIV_1);  // 80 MHz peripheral bus, as the firmware runs it
-    test_support::start_tick(board);
+    test_support::start_tick(cpu);
     disk_attach(0, &sdspi_disk, nullptr);
     // A driver that hangs ends the test instead of the run.
     board.stop_at(board.now() + sim::cycles_from_ms(30'000));
@@ -55,7 +55,8 @@ void CardBench::TearDown() {
 void CardBench::insert(sim::CardKind kind, uint64_t bytes) {
     card.reset();
     image = std::make_unique<sim::MemoryImage>(bytes);
-    card = std::make_unique<sim::CardModel>(board, kind, *image);
+    card = std::make_unique<sim::CardModel>(kind, *image);
+    board.plug(*card);
 }
 
 void CardBench::insert_ready(sim::CardKind kind, uint64_t bytes) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "fatfs/diskio.h"
+#include "platform/pic32/sim/compiled_cpu.h"
 #include "sim/board.h"
 #include "sim/card_model.h"
 
@@ -50,6 +51,8 @@ protected:
     bool chip_selected() const { return !board.pin(sim::Port::F, 0); }
 
     sim::Board board;
+
+    sim::CompiledCpu cpu{board};
     std::unique_ptr<sim::MemoryImage> image;
     std::unique_ptr<sim::CardModel> card;
     bool expect_violations = false;

@@ -203,7 +203,7 @@ TEST_F(CardBench, WaitsHalfASecondForABusyCard) {
     DRESULT res = RES_OK;
     EXPECT_NEAR(board_ms([&] { res = disk_read(0, buf, 10, 1); }), 500.0, 2.0);
     EXPECT_EQ(res, RES_ERROR);
-    board.advance(sim::cycles_from_ms(100));  // busy ends at 600 ms
+    cpu.advance(sim::cycles_from_ms(100));  // busy ends at 600 ms
     EXPECT_EQ(disk_ioctl(0, IOCTL_SYNC, nullptr), RES_OK);
     EXPECT_EQ(disk_read(0, buf, 10, 1), RES_OK);
     EXPECT_EQ(disk_status(0), 0) << "a failed transfer leaves the drive initialised";

@@ -82,7 +82,8 @@ TEST_F(MkfsImage, ReadsAndWritesFilesThroughTheCard) {
     std::string error;
     file = sim::FileImage::open(path, error);
     ASSERT_NE(file, nullptr) << error;
-    card = std::make_unique<sim::CardModel>(board, sim::CardKind::Sdsc, *file);
+    card = std::make_unique<sim::CardModel>(sim::CardKind::Sdsc, *file);
+    board.plug(*card);
     ASSERT_EQ(disk_initialize(0), 0);
 
     static FATFS fs;

@@ -6,6 +6,7 @@
 
 #include "platform/pic32/pic32.h"
 #include "tests/card/card_bench.h"
+#include "tests/support/firmware_harness.h"
 
 namespace card_test {
 namespace {
@@ -129,12 +130,50 @@ TEST(CardKindNames, ParseBackToTheirKinds) {
 }
 
 TEST(CardImage, ByteAddressedCardsStopAtFourGigabytes) {
-    sim::Board board;
     sim::MemoryImage big(uint64_t{8} << 30), tiny(1024);
-    EXPECT_THROW({ sim::CardModel m(board, CardKind::Sdsc, big); }, std::invalid_argument);
-    EXPECT_THROW({ sim::CardModel m(board, CardKind::Sdhc, tiny); }, std::invalid_argument);
-    sim::CardModel fits(board, CardKind::Sdhc, big);
+    EXPECT_THROW({ sim::CardModel m(CardKind::Sdsc, big); }, std::invalid_argument);
+    EXPECT_THROW({ sim::CardModel m(CardKind::Sdhc, tiny); }, std::invalid_argument);
+    sim::CardModel fits(CardKind::Sdhc, big);
     EXPECT_EQ(fits.sectors(), (uint64_t{8} << 30) / 512);
+}
+
+}  // namespace
+}  // namespace card_test
+
+namespace card_test {
+namespace {
+
+// The card frames commands and data by its chip select: a select that changes
+// while a byte is being clocked is a violation; between two bytes it is not.
+TEST(CardTiming, ChipSelectChangingInsideAByteIsAViolation) {
+    constexpr uint32_t kPortFClr = 0x1F886154u, kPortFSet = 0x1F886158u, kSpi1Buf = 0x1F805820u;
+    const struct {
+        const char* what;
+        bool select_before;   // chip select low when the byte starts
+        sim::Cycle after;     // cycles into the byte (96 long) when it changes
+        const char* reported;  // nullptr: no violation
+    } cases[] = {
+        {"lowered inside a byte", false, 40, "chip select lowered while a byte was being clocked"},
+        {"raised inside a byte", true, 40, "chip select raised while a byte was being clocked"},
+        {"lowered after the byte", false, 96, nullptr},
+        {"raised after the byte", true, 96, nullptr},
+    };
+    for (const auto& c : cases) {
+        sim::Board board;
+        sim::MemoryImage image(1u << 20);
+        sim::CardModel card(CardKind::Sdsc, image);
+        board.plug(card);
+        board.store(0x1F886140u, 4, 0);       // TRISF: RF0 drives chip select
+        board.store(0x1F886150u, 4, 1);       // deselected
+        board.store(0x1F805830u, 4, 2);       // SPI1BRG: 12 cycles a bit at the reset PB clock
+        board.store(0x1F805800u, 4, 0x8060);  // SPI1CON: on, mode 3, master
+        if (c.select_before) board.store(kPortFClr, 4, 1);
+        board.advance_to(board.now() + 10);
+        board.store(kSpi1Buf, 4, 0xFF);
+        board.advance_to(board.now() + c.after);
+        board.store(c.select_before ? kPortFSet : kPortFClr, 4, 1);
+        test_support::expect_violation(board, c.what, c.reported);
+    }
 }
 
 }  // namespace

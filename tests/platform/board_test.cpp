@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 
 #include "platform/pic32/pic32.h"
+#include "platform/pic32/sim/compiled_cpu.h"
 #include "sim/board.h"
 
 namespace {
 
 TEST(Board, PortAliasRegistersChangeOnlyTheMaskedBits) {
     sim::Board board;
+    sim::CompiledCpu cpu(board);
     TRISB = 0;
     PORTB = 0x00F0;
     PORTBSET = 0x0003;
@@ -26,6 +28,7 @@ TEST(Board, PortAliasRegistersChangeOnlyTheMaskedBits) {
 
 TEST(Board, OsccconNeedsTheUnlockSequence) {
     sim::Board board;
+    sim::CompiledCpu cpu(board);
     OSCCONCLR = OSCCON_PBDIV_MASK;  // locked: ignored and recorded
     EXPECT_EQ(board.pb_divider(), 2u);
     EXPECT_EQ(board.violations().size(), 1u);
@@ -44,7 +47,8 @@ TEST(Board, OsccconNeedsTheUnlockSequence) {
     EXPECT_EQ(board.pb_divider(), 1u);
 }
 
-struct Echo : sim::SpiDevice {
+struct Echo : sim::Model {
+    int spi_channel() const override { return 2; }
     sim::SpiLink last;
     int bytes = 0;
     uint8_t exchange(uint8_t mosi, const sim::SpiLink& link) override {
@@ -56,8 +60,9 @@ struct Echo : sim::SpiDevice {
 
 TEST(Board, SpiByteTakesEightClocksAndCarriesTheMode) {
     sim::Board board;
+    sim::CompiledCpu cpu(board);
     Echo echo;
-    board.attach_spi(2, &echo);
+    board.plug(echo);
     OSCSetPBDIV(OSC_PB_DIV_1);
     SPI2CON = 0x8120;  // on, CKE, master: mode 0
     SPI2BRG = 5;       // 80 MHz / 12 = 6.67 MHz
@@ -67,7 +72,7 @@ TEST(Board, SpiByteTakesEightClocksAndCarriesTheMode) {
     }
     EXPECT_EQ(static_cast<uint32_t>(SPI2BUF), 0xA5u);
     EXPECT_GE(board.now() - start, 8u * 12u);
-    EXPECT_LE(board.now() - start, 8u * 12u + 4 * sim::Board::kAccessCycles);
+    EXPECT_LE(board.now() - start, 8u * 12u + 4 * sim::CompiledCpu::kAccessCycles);
     EXPECT_EQ(echo.last.sck_hz, 80000000u / 12u);
     EXPECT_EQ(echo.last.mode(), 0);
     EXPECT_EQ(echo.bytes, 1);
@@ -75,6 +80,7 @@ TEST(Board, SpiByteTakesEightClocksAndCarriesTheMode) {
 
 TEST(Board, CoreTimerCountsAtHalfTheClockAndFlagsTheMatch) {
     sim::Board board;
+    sim::CompiledCpu cpu(board);
     OpenCoreTimer(1000);
     const sim::Cycle start = board.now();
     while (!(IFS0 & IFS0_CTIF)) {
@@ -82,7 +88,7 @@ TEST(Board, CoreTimerCountsAtHalfTheClockAndFlagsTheMatch) {
     // 1000 counts are 2000 cycles; the polling loop jumps straight to the match.
     EXPECT_GE(board.now() - start, 2000u - 8u);
     EXPECT_LE(board.now() - start, 2000u + 8u);
-    EXPECT_EQ(board.interrupts_delivered(), 0u) << "not enabled, not delivered";
+    EXPECT_EQ(cpu.interrupts_delivered(), 0u) << "not enabled, not delivered";
 }
 
 }  // namespace

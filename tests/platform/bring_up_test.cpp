@@ -2,9 +2,10 @@
 #include <gtest/gtest.h>
 
 #include "platform/pic32/pic32.h"
+#include "platform/pic32/sim/compiled_cpu.h"
 #include "sim/board.h"
 #include "tests/support/firmware_harness.h"
-#include "platform/pic32/sim/vectors.h"
+#include "app/tick.h"
 
 int firmware_main();
 
@@ -15,9 +16,10 @@ using sim::Port;
 TEST(BringUp, LeavesEveryPinAndSettingAsTheBoardNeeds) {
     test_support::run_isolated([] {
         sim::Board board;
-        sim::install_firmware_vectors(board);
+        sim::CompiledCpu cpu(board);
+        cpu.set_vector(CORE_TIMER_VECTOR, &CoreTimerHandler);
         board.stop_at(sim::cycles_from_us(200));  // well before the first card or panel access
-        ASSERT_TRUE(board.run([] { firmware_main(); }));
+        ASSERT_TRUE(cpu.run([] { firmware_main(); }));
 
         const struct {
             Port port;
@@ -36,13 +38,13 @@ TEST(BringUp, LeavesEveryPinAndSettingAsTheBoardNeeds) {
         EXPECT_EQ(board.peek(0xBF80F200u) & DDPCON_JTAGEN, 0u) << "JTAG off";
         EXPECT_EQ(board.peek(0xBF884000u), 0x32u) << "CHECON: 2 wait states, prefetch on";
         EXPECT_EQ(board.peek(0xBF882000u) & BMXCON_BMXWSDRM, 0u) << "no data-RAM wait state";
-        EXPECT_EQ(board.kseg0_mode(), 3u) << "KSEG0 cacheable";
+        EXPECT_EQ(cpu.kseg0_mode(), 3u) << "KSEG0 cacheable";
         EXPECT_EQ(board.pb_divider(), 1u) << "peripheral bus at 80 MHz";
         EXPECT_TRUE(board.violations().empty()) << board.violations().front();  // unlock used
         EXPECT_TRUE(board.peek(0xBF881000u) & INTCON_MVEC);
         EXPECT_EQ(board.peek(0xBF881090u) & (IPC0_CTIP_MASK | IPC0_CTIS_MASK), 2u << IPC0_CTIP_SHIFT);
         EXPECT_TRUE(board.peek(0xBF881060u) & IEC0_CTIE);
-        EXPECT_TRUE(board.cp0_status() & 1u) << "interrupts enabled";
+        EXPECT_TRUE(cpu.status() & 1u) << "interrupts enabled";
         EXPECT_EQ(board.peek(0xBF883000u) & DMACON_SUSPEND, 0u) << "DMA resumed";
     });
 }
@@ -50,11 +52,12 @@ TEST(BringUp, LeavesEveryPinAndSettingAsTheBoardNeeds) {
 TEST(BringUp, TickRunsEveryMillisecondOnceStarted) {
     test_support::run_isolated([] {
         sim::Board board;
-        sim::install_firmware_vectors(board);
+        sim::CompiledCpu cpu(board);
+        cpu.set_vector(CORE_TIMER_VECTOR, &CoreTimerHandler);
         board.stop_at(sim::cycles_from_ms(2000));
-        board.run([] { firmware_main(); });
+        cpu.run([] { firmware_main(); });
         // The tick starts a few microseconds after reset: 1999 full periods in 2 s.
-        EXPECT_EQ(board.interrupts_delivered(), 1999u);
+        EXPECT_EQ(cpu.interrupts_delivered(), 1999u);
     });
 }
 

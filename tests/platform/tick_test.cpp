@@ -3,6 +3,7 @@
 
 #include "app/tick.h"
 #include "fatfs/diskio.h"
+#include "platform/pic32/sim/compiled_cpu.h"
 #include "sim/board.h"
 #include "tests/support/firmware_harness.h"
 
@@ -37,6 +38,7 @@ void align_to_second() {
 
 TEST(Calendar, RollsOverAtTheEndOfEachSecondDayMonthAndYear) {
     sim::Board board;  // the handler clears its flag and moves the compare value
+    sim::CompiledCpu cpu(board);
     align_to_second();
     const struct {
         Clock before, after;
@@ -62,6 +64,7 @@ TEST(Calendar, RollsOverAtTheEndOfEachSecondDayMonthAndYear) {
 
 TEST(Calendar, TimeStampPacksTheClockAndLeavesInterruptsOn) {
     sim::Board board;
+    sim::CompiledCpu cpu(board);
     const struct {
         Clock clock;
         DWORD stamp;
@@ -73,21 +76,22 @@ TEST(Calendar, TimeStampPacksTheClockAndLeavesInterruptsOn) {
     };
     for (const auto& c : cases) {
         set_clock(c.clock);
-        board.di();
+        cpu.di();
         EXPECT_EQ(get_fattime(), c.stamp) << c.clock;
-        EXPECT_TRUE(board.cp0_status() & 1u) << "interrupts must be on after get_fattime";
+        EXPECT_TRUE(cpu.status() & 1u) << "interrupts must be on after get_fattime";
     }
 }
 
 TEST(Delay, WaitsBetweenNMinusOneAndNMilliseconds) {
     sim::Board board;
-    test_support::start_tick(board);
+    sim::CompiledCpu cpu(board);
+    test_support::start_tick(cpu);
     const sim::Cycle ms = sim::cycles_from_ms(1);
     // Start each delay at a different phase of the current millisecond.
     const unsigned counts[] = {1, 2, 5, 37, 1000};
     for (unsigned phase = 0; phase < 4; ++phase) {
         for (unsigned n : counts) {
-            board.advance(ms * phase / 4 + 100);
+            cpu.advance(ms * phase / 4 + 100);
             const sim::Cycle start = board.now();
             delayms(n);
             const sim::Cycle took = board.now() - start;
@@ -103,14 +107,15 @@ TEST(Delay, WaitsBetweenNMinusOneAndNMilliseconds) {
 TEST(Tick, OneHourAfterPowerUpTheStampHoldsHourOneAndDoesNotDrift) {
     test_support::run_isolated([] {
         sim::Board board;
-        test_support::start_tick(board);
+        sim::CompiledCpu cpu(board);
+        test_support::start_tick(cpu);
         const sim::Cycle ms = sim::cycles_from_ms(1);
         // Step the board a millisecond at a time, half a period off the grid:
         // every handler runs late (at the end of its step), yet the next
         // match stays on the grid.
         const sim::Cycle start = board.now() + ms / 2;
-        for (sim::Cycle k = 0; k <= 3600 * 1000; ++k) board.advance(start + k * ms - board.now());
-        EXPECT_EQ(board.interrupts_delivered(), 3600u * 1000u);
+        for (sim::Cycle k = 0; k <= 3600 * 1000; ++k) cpu.advance(start + k * ms - board.now());
+        EXPECT_EQ(cpu.interrupts_delivered(), 3600u * 1000u);
         EXPECT_EQ(get_fattime(), (31u << 25) | (11u << 21) | (22u << 16) | (1u << 11));
     });
 }

@@ -15,6 +15,7 @@
 #include "fatfs/ff.h"
 #include "fatfs/sdspi.h"
 #include "platform/pic32/pic32.h"
+#include "platform/pic32/sim/compiled_cpu.h"
 #include "sim/board.h"
 #include "sim/card_model.h"
 #include "workloads/power_loss.h"
@@ -216,11 +217,13 @@ std::pair<sim::Cycle, sim::Cycle> run_sequence(const Fault& fault, const Bytes& 
 {
     std::pair<sim::Cycle, sim::Cycle> span{0, 0};
     sim::Board board;
+    sim::CompiledCpu cpu(board);
     OSCSetPBDIV(OSC_PB_DIV_1);
-    test_support::start_tick(board);
+    test_support::start_tick(cpu);
     disk_attach(0, &sdspi_disk, nullptr);
     sim::MemoryImage image(base);
-    sim::CardModel card(board, sim::CardKind::Sdhc, image);
+    sim::CardModel card(sim::CardKind::Sdhc, image);
+    board.plug(card);
     const sim::CardTiming healthy = card.timing();
     World w;
     static FATFS fs;
@@ -236,7 +239,7 @@ std::pair<sim::Cycle, sim::Cycle> run_sequence(const Fault& fault, const Bytes& 
             armed_in = current;
         });
     }
-    const bool hung = board.run([&] {
+    const bool hung = cpu.run([&] {
         ASSERT_EQ(disk_initialize(0), 0);
         fs = FATFS{};
         f_mount(0, &fs);

@@ -8,13 +8,24 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/pic32/sim/vectors.h"
+#include "workloads/firmware_tick.h"
 
 namespace test_support {
 
 constexpr const char* kChildMarker = "TESSIVO_ISOLATED_CHILD";
 
-void start_tick(sim::Board& board) { sim::start_firmware_tick(board); }
+void start_tick(sim::CompiledCpu& cpu) { workloads::start_firmware_tick(cpu); }
+
+void expect_violation(const sim::Board& board, const char* what, const char* reported) {
+    const auto& seen = board.violations();
+    if (!reported) {
+        EXPECT_TRUE(seen.empty()) << what << ": " << seen.front();
+        return;
+    }
+    bool found = false;
+    for (const std::string& v : seen) found = found || v.find(reported) != std::string::npos;
+    EXPECT_TRUE(found) << what << ": wanted \"" << reported << "\", got " << (seen.empty() ? "none" : seen.front());
+}
 
 void run_isolated(const std::function<void()>& body) {
     // In the fresh process the body simply runs.

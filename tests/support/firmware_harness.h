@@ -2,13 +2,17 @@
 // Running firmware code on a simulated board inside a test.
 #include <functional>
 
-#include "sim/board.h"
+#include "platform/pic32/sim/compiled_cpu.h"
 
 namespace test_support {
 
-// Starts the 1 ms tick on `board` the way main does (vector installed, core
-// timer at 40,000 counts, priority 2, interrupts on in multi-vector mode).
-void start_tick(sim::Board& board);
+// Starts the 1 ms tick the way the firmware does (CoreTimerHandler on its
+// vector of `cpu`, interrupts on in multi-vector mode, then tick_start()).
+void start_tick(sim::CompiledCpu& cpu);
+
+// For a table of faults: `reported` is among the board's violations (nullptr:
+// there are none). `what` names the case.
+void expect_violation(const sim::Board& board, const char* what, const char* reported);
 
 // Runs `body` in a new process (this test alone, re-executed), so firmware
 // globals (clock, driver and volume state, function statics) start from

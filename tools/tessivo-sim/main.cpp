@@ -12,7 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/pic32/sim/vectors.h"
+#include "app/tick.h"
+#include "platform/pic32/sim/compiled_cpu.h"
 #include "sim/board.h"
 #include "sim/card_model.h"
 #include "sim/decoder_model.h"
@@ -80,24 +81,25 @@ int run(const Options& o) {
         return 2;
     }
 
-    sim::Board board;
-    sim::install_firmware_vectors(board);
-    sim::PanelModel panel(board);
-    board.attach(panel);
-    sim::DecoderModel decoder(board);
-    board.attach(decoder);
-    board.attach_spi(2, &decoder);
-    decoder.capture_audio(!o.audio.empty());
-    decoder.capture_sdi(!o.sdi_dump.empty());
     std::unique_ptr<sim::CardModel> card;
     if (socket.kind) {
         try {
-            card = std::make_unique<sim::CardModel>(board, *socket.kind, *socket.image);
+            card = std::make_unique<sim::CardModel>(*socket.kind, *socket.image);
         } catch (const std::invalid_argument& e) {
             std::fprintf(stderr, "tessivo-sim: %s: %s\n", socket.description.c_str(), e.what());
             return 2;
         }
     }
+    sim::Board board;
+    sim::CompiledCpu cpu(board);
+    cpu.set_vector(CORE_TIMER_VECTOR, &CoreTimerHandler);
+    sim::PanelModel panel;
+    sim::DecoderModel decoder;
+    board.plug(panel);
+    board.plug(decoder);
+    if (card) board.plug(*card);
+    decoder.capture_audio(!o.audio.empty());
+    decoder.capture_sdi(!o.sdi_dump.empty());
 
     RunObserver observer(board, panel, decoder, card.get());
     const bool progress = !o.quiet && isatty(STDERR_FILENO);
@@ -115,7 +117,7 @@ int run(const Options& o) {
         }
     });
 
-    board.run([] { firmware_main(); });
+    cpu.run([] { firmware_main(); });
     observer.sample();
     const double host_seconds = std::chrono::duration<double>(Clock::now() - host_start).count();
     if (progress) std::fprintf(stderr, "\r%*s\r", 80, "");

@@ -1,32 +1,32 @@
-// Simulation backend of the register layer: every access is forwarded to the
-// board that is being simulated.
+// Simulation backend of the register layer: every access goes to the
+// CompiledCpu bound to it, which drives its board.
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/pic32/sim/compiled_cpu.h"
 #include "sfr_access.h"
-#include "sim/board.h"
 
 namespace pic32_sim {
 namespace {
 
-sim::Board& board() {
-    sim::Board* b = sim::Board::current();
-    if (!b) {
-        std::fprintf(stderr, "firmware touched the hardware with no simulated board\n");
+sim::CompiledCpu& cpu() {
+    sim::CompiledCpu* c = sim::CompiledCpu::bound();
+    if (!c) {
+        std::fprintf(stderr, "firmware touched the hardware with no simulated CPU bound to a board\n");
         std::abort();
     }
-    return *b;
+    return *c;
 }
 
 }  // namespace
 
-uint32_t sfr_read(uint32_t addr) { return board().sfr_read(addr); }
-void sfr_write(uint32_t addr, uint32_t value) { board().sfr_write(addr, value); }
-uint32_t cp0_read(int reg) { return board().cp0_read(reg); }
-void cp0_write(int reg, uint32_t value) { board().cp0_write(reg, value); }
-uint32_t cpu_di() { return board().di(); }
-void cpu_ei() { board().ei(); }
-void cpu_kseg0(uint32_t k0) { board().cp0_write(16, k0); }
-void nop() { board().nop(); }
+uint32_t sfr_read(uint32_t addr) { return cpu().sfr_read(addr); }
+void sfr_write(uint32_t addr, uint32_t value) { cpu().sfr_write(addr, value); }
+uint32_t cp0_read(int reg) { return cpu().cp0_read(reg); }
+void cp0_write(int reg, uint32_t value) { cpu().cp0_write(reg, value); }
+uint32_t cpu_di() { return cpu().di(); }
+void cpu_ei() { cpu().ei(); }
+void cpu_kseg0(uint32_t k0) { cpu().cp0_write(16, k0); }
+void nop() { cpu().nop(); }
 
 }  // namespace pic32_sim

@@ -1,7 +1,8 @@
 #pragma once
 // Simulation backend: every register access and core primitive is a call into
-// the simulated board, which advances its clock, lets the models react and
-// delivers interrupts between accesses.
+// the CompiledCpu bound to a simulated board (compiled_cpu.h), which advances
+// the board's clock, lets the models react and delivers interrupts between
+// accesses.
 #include <cstdint>
 
 namespace pic32_sim {
