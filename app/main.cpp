@@ -5,6 +5,7 @@
 #include "app/tick.h"
 #include "fatfs/diskio.h"
 #include "fatfs/ff.h"
+#include "fatfs/sdspi.h"
 #include "platform/pic32/pic32.h"
 
 // Owned by the player for the life of the firmware.
@@ -47,6 +48,7 @@ int main() {
     const int32_t accessmode = FM_READ | FM_WRITE | FM_OPEN_ALWAYS;  // 0x13
     uint8_t buffer[32] = {};  // what the panel gets when the picture cannot be read
     UINT read;
+    disk_attach(0, &sdspi_disk, nullptr);  // the card in the socket is drive 0
     disk_initialize(0);
     f_mount(0, &Fatfs);
     read = 0;

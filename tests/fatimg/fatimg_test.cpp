@@ -277,9 +277,12 @@ TEST_P(RandomSequence, MatchesModelAndFsckIsClean)
     expect_fsck_clean(make.find("--sfd") == std::string::npos && make.find("mkfs.fat") == std::string::npos ? 63 * 512 : 0);
 }
 
+const char* const RANDOM_SEQUENCE_NAMES[] = {"fatimg_24M", "mkfs_fat_16M", "fatimg_40M_whole_card_512_au"};
+
 INSTANTIATE_TEST_SUITE_P(Images, RandomSequence,
                          ::testing::Values("fatimg {img} mkfs --size 24M", "mkfs.fat -F 16 -C {img} 16384",
-                                           "fatimg {img} mkfs --size 40M --sfd --au 512"));
+                                           "fatimg {img} mkfs --size 40M --sfd --au 512"),
+                         [](const auto& info) { return std::string(RANDOM_SEQUENCE_NAMES[info.index]); });
 
 TEST_F(FatimgTest, FailuresNameCommandPathAndResult)
 {

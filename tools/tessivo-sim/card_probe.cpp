@@ -7,6 +7,7 @@
 #include <type_traits>
 
 #include "app/tick.h"
+#include "fatfs/sdspi.h"
 #include "platform/pic32/pic32.h"
 #include "platform/pic32/sim/compiled_cpu.h"
 #include "sim/board.h"
@@ -35,6 +36,7 @@ constexpr sim::Cycle kProbeLimit = sim::cycles_from_ms(5000);
             OSCSetPBDIV(OSC_PB_DIV_1);
             INTEnableSystemMultiVectoredInt();
             tick_start();
+            disk_attach(0, &sdspi_disk, nullptr);  // the card in the socket is drive 0
             facts = tools::check_card();
             answered = true;
         });
