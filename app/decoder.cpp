@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "app/tick.h"
 #include "platform/pic32/pic32.h"
 
 namespace {
@@ -27,6 +28,13 @@ constexpr char SCI_MODE = 0x00;
 constexpr char SCI_CLOCKF = 0x03;
 constexpr unsigned short SM_SDINEW = 0x0800;
 constexpr unsigned short CLOCKF_MULT_6 = 0xC000;
+
+// Zero bytes after a stream: the decoder's input buffer and then some, so
+// every byte of the stream has been taken in and decoded by the last one.
+constexpr int VS_END_FILL_BYTES = 2048;
+// Longest wait for DREQ while ending a stream. A working decoder raises it
+// within one frame of audio (72 ms at the lowest MP3 sample rate).
+constexpr uint32_t VS_END_FILL_WAIT_MS = 500;
 
 bool dreq_high() { return (PORTD & VS_DREQ) != 0; }
 
@@ -68,5 +76,16 @@ void Init_VS() {
     write_SCI_VS(SCI_CLOCKF, CLOCKF_MULT_6);
     SPI2BRG = VS_BRG_FAST;
     while (!dreq_high()) {
+    }
+}
+
+void Finish_VS() {
+    for (int i = 0; i < VS_END_FILL_BYTES; i++) {
+        // tack counts milliseconds; nothing resets it while music plays.
+        const uint32_t since = tack;
+        while (!dreq_high()) {
+            if (tack - since >= VS_END_FILL_WAIT_MS) return;
+        }
+        write_SDI_VS(0);
     }
 }

@@ -5,6 +5,7 @@
 #include "app/tick.h"
 #include "fatfs/diskio.h"
 #include "fatfs/ff.h"
+#include "fatfs/sdspi.h"
 #include "platform/pic32/pic32.h"
 
 // Owned by the player for the life of the firmware.
@@ -47,6 +48,7 @@ int main() {
     const int32_t accessmode = FM_READ | FM_WRITE | FM_OPEN_ALWAYS;  // 0x13
     uint8_t buffer[32] = {};  // what the panel gets when the picture cannot be read
     UINT read;
+    disk_attach(0, &sdspi_disk, nullptr);  // the card in the socket is drive 0
     disk_initialize(0);
     f_mount(0, &Fatfs);
     read = 0;
@@ -71,10 +73,12 @@ int main() {
     f_close(&file1);
 
     // The music, for ever: each pass resets the decoder and plays the file
-    // from its first byte; a short read ends the pass.
+    // from its first byte; a short read ends the pass. A pass that sent music
+    // lets the decoder play out its end before the next reset.
     for (;;) {
         Init_VS();
         f_open(&file1, file1name, static_cast<BYTE>(accessmode));
+        bool played = false;
         do {
             f_read(&file1, buffer, 32, &read);
             for (UINT i = 0; i < read; i++) {
@@ -82,7 +86,9 @@ int main() {
                 }
                 write_SDI_VS(static_cast<char>(buffer[i]));
             }
+            played = played || read > 0;
         } while (read >= 32);
         f_close(&file1);
+        if (played) Finish_VS();
     }
 }

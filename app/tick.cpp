@@ -2,6 +2,7 @@
 #include "app/tick.h"
 
 #include "fatfs/diskio.h"
+#include "fatfs/sdspi.h"
 
 volatile uint8_t rtcYear = 111;
 volatile uint8_t rtcMon = 11;

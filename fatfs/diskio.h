@@ -1,4 +1,6 @@
-/* Disk I/O contract between the FAT module and the storage (drive 0, 512-byte sectors).
+/* Disk I/O contract between the FAT module and the storage (512-byte sectors).
+ * The disk_* functions check the drive number and hand each call to the
+ * block device attached to that drive: one indirect call per transfer.
  * Usable from C and C++. */
 #ifndef TESSIVO_FATFS_DISKIO_H
 #define TESSIVO_FATFS_DISKIO_H
@@ -42,12 +44,42 @@ typedef enum {
 #define CARD_SD    (CARD_SD1 | CARD_SD2)
 #define CARD_BLOCK 0x08 /* block addressing */
 
+/* Number of drives the disk layer serves (drive numbers 0 .. DISK_DRIVES-1). */
+#define DISK_DRIVES 1
+
+/* A block device: the operations of one drive. `dev` is the backend's own
+ * state, handed back to every entry. Entries that take a sector range check
+ * it against the device's size before anything happens (RES_PARERR outside,
+ * or for a zero count). */
+typedef struct {
+    DSTATUS (*initialize)(void* dev);
+    DSTATUS (*status)(void* dev);
+    DRESULT (*read)(void* dev, BYTE* buff, DWORD sector, UINT count);
+    DRESULT (*write)(void* dev, const BYTE* buff, DWORD sector, UINT count);
+    DRESULT (*sync)(void* dev);                         /* IOCTL_SYNC */
+    DRESULT (*sector_count)(void* dev, DWORD* count);   /* IOCTL_SECTOR_COUNT */
+    DRESULT (*erase_block)(void* dev, DWORD* sectors);  /* IOCTL_BLOCK_SIZE */
+    /* Any other control code; null when the device has none (RES_PARERR). */
+    DRESULT (*control)(void* dev, BYTE ctrl, void* buff);
+} DISKOPS;
+
+/* Attaches `ops` (with its state `dev`) as drive `drv`; a null `ops` leaves
+ * the drive empty. RES_PARERR for a drive number out of range. */
+DRESULT disk_attach(BYTE drv, const DISKOPS* ops, void* dev);
+
+/* True when `count` sectors from `sector` on lie inside a device of `total`
+ * sectors (and count is not zero): the range check of every backend. */
+static inline int disk_range_ok(DWORD sector, UINT count, DWORD total)
+{
+    return count != 0 && sector < total && count <= total - sector;
+}
+
+/* An empty drive reads as STAT_NOINIT | STAT_NODISK and answers RES_NOTRDY. */
 DSTATUS disk_initialize(BYTE drv);
 DSTATUS disk_status(BYTE drv);
 DRESULT disk_read(BYTE drv, BYTE* buff, DWORD sector, BYTE count);
 DRESULT disk_write(BYTE drv, const BYTE* buff, DWORD sector, BYTE count);
 DRESULT disk_ioctl(BYTE drv, BYTE ctrl, void* buff);
-void disk_timerproc(void);
 
 /* Provided by the application: the current time as a FAT time stamp. */
 DWORD get_fattime(void);

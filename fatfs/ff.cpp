@@ -2,6 +2,8 @@
 // window and object validation.
 #include "fatfs/ff_private.h"
 
+namespace ff {
+
 FATFS* Volumes[1];
 WORD Fsid;
 BYTE CurrVol;
@@ -53,26 +55,31 @@ FRESULT move_window(FATFS* fs, DWORD sector)
     return FR_OK;
 }
 
+FRESULT write_fsinfo(BYTE drv, BYTE* buf, DWORD sector, DWORD free_count, DWORD next_free)
+{
+    mem_set(buf, 0, SECTOR_SIZE);
+    st_dword(buf + FSI_LeadSig, FSI_LEAD_SIG_VALUE);
+    st_dword(buf + FSI_StrucSig, FSI_STRUC_SIG_VALUE);
+    st_dword(buf + FSI_Free_Count, free_count);
+    st_dword(buf + FSI_Nxt_Free, next_free);
+    st_word(buf + BS_55AA, BOOT_SIGNATURE);
+    return disk_write(drv, buf, sector, 1) == RES_OK ? FR_OK : FR_DISK_ERR;
+}
+
 FRESULT sync(FATFS* fs)
 {
     FRESULT res = move_window(fs, 0);
     if (res != FR_OK) return res;
 
     // fsi_sector is 0 when the volume has no usable FSInfo sector; writing
-    // there would overwrite the boot sector.
+    // there would overwrite the boot sector. A failed FSInfo write is
+    // reported and tried again by the next sync.
     if (fs->fs_type == FS_FAT32 && fs->fsi_flag) {
         if (fs->fsi_sector != 0) {
             fs->winsect = 0;
-            mem_set(fs->win, 0, SECTOR_SIZE);
-            fs->win[BS_55AA] = 0x55;
-            fs->win[BS_55AA + 1] = 0xAA;
-            st_dword(fs->win + FSI_LeadSig, FSI_LEAD_SIG_VALUE);
-            st_dword(fs->win + FSI_StrucSig, FSI_STRUC_SIG_VALUE);
-            st_dword(fs->win + FSI_Free_Count, fs->free_clust);
-            st_dword(fs->win + FSI_Nxt_Free, fs->last_clust);
-            disk_write(fs->drv, fs->win, fs->fsi_sector, 1);
+            res = write_fsinfo(fs->drv, fs->win, fs->fsi_sector, fs->free_clust, fs->last_clust);
         }
-        fs->fsi_flag = 0;
+        if (res == FR_OK) fs->fsi_flag = 0;
     }
     if (disk_ioctl(fs->drv, IOCTL_SYNC, nullptr) != RES_OK) res = FR_DISK_ERR;
     return res;
@@ -84,6 +91,10 @@ FRESULT validate(FATFS* fs, WORD id)
     if (disk_status(fs->drv) & STAT_NOINIT) return FR_NOT_READY;
     return FR_OK;
 }
+
+} // namespace ff
+
+using namespace ff;
 
 FRESULT f_mount(BYTE vol, FATFS* fs)
 {

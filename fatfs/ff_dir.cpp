@@ -2,6 +2,18 @@
 // reading, registering and removing 32-byte entries in the sector window.
 #include "fatfs/ff_private.h"
 
+namespace ff {
+namespace {
+
+// True when the entry at `index` would lie in a cluster beyond the number of
+// clusters the volume has: the directory's chain must loop.
+bool dir_too_long(const FATFS* fs, UINT index)
+{
+    return index / DIR_PER_SECTOR / fs->csize >= fs->n_fatent - 2;
+}
+
+} // namespace
+
 FRESULT dir_sdi(DIR* dj, WORD idx)
 {
     FATFS* fs = dj->fs;
@@ -22,6 +34,7 @@ FRESULT dir_sdi(DIR* dj, WORD idx)
     } else {
         const UINT ic = DIR_PER_SECTOR * fs->csize;
         UINT i = idx;
+        if (dir_too_long(fs, i)) return FR_INT_ERR;
         while (i >= ic) {
             clst = get_fat(fs, clst);
             if (clst == CLUST_DISK_ERR) return FR_DISK_ERR;
@@ -50,6 +63,9 @@ FRESULT dir_next(DIR* dj, int stretch)
         if (dj->clust == 0) {
             if (i >= fs->n_rootdir) return FR_NO_FILE;
         } else if (((i / DIR_PER_SECTOR) & (fs->csize - 1)) == 0) {
+            // Walks are bounded like file walks: a looping chain ends here
+            // instead of going round until the entry index wraps.
+            if (dir_too_long(fs, i)) return FR_INT_ERR;
             DWORD clst = get_fat(fs, dj->clust);
             if (clst <= 1) return FR_INT_ERR;
             if (clst == CLUST_DISK_ERR) return FR_DISK_ERR;
@@ -148,3 +164,5 @@ FRESULT dir_remove(DIR* dj)
     dj->fs->wflag = 1;
     return FR_OK;
 }
+
+} // namespace ff

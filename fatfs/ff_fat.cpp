@@ -1,6 +1,8 @@
 // FAT entries of all three widths, cluster chains and the fast-seek link map.
 #include "fatfs/ff_private.h"
 
+namespace ff {
+
 DWORD clust2sect(FATFS* fs, DWORD clst)
 {
     clst -= 2;
@@ -153,3 +155,5 @@ DWORD clmt_clust(FIL* fp, DWORD ofs)
         tbl++;
     }
 }
+
+} // namespace ff

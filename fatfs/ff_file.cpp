@@ -1,5 +1,34 @@
-// Opening, reading and closing files.
+// Opening, reading and closing files, and the file's own sector buffer.
 #include "fatfs/ff_private.h"
+
+namespace ff {
+
+FRESULT fail_file(FIL* fp, FRESULT res)
+{
+    fp->flag |= FM_ERROR;
+    return res;
+}
+
+FRESULT flush_file_buffer(FIL* fp)
+{
+    if (fp->flag & FM_DIRTY) {
+        if (disk_write(fp->fs->drv, fp->buf, fp->dsect, 1) != RES_OK) return FR_DISK_ERR;
+        fp->flag &= static_cast<BYTE>(~FM_DIRTY);
+    }
+    return FR_OK;
+}
+
+FRESULT load_file_buffer(FIL* fp, DWORD sect)
+{
+    if (flush_file_buffer(fp) != FR_OK) return FR_DISK_ERR;
+    if (disk_read(fp->fs->drv, fp->buf, sect, 1) != RES_OK) return FR_DISK_ERR;
+    fp->dsect = sect;
+    return FR_OK;
+}
+
+} // namespace ff
+
+using namespace ff;
 
 FRESULT f_open(FIL* fp, const TCHAR* path, BYTE mode)
 {
@@ -7,12 +36,8 @@ FRESULT f_open(FIL* fp, const TCHAR* path, BYTE mode)
     mode &= FM_READ | FM_WRITE | FM_CREATE_NEW | FM_CREATE_ALWAYS | FM_OPEN_ALWAYS;
 
     DIR dj;
-    FRESULT res = chk_mounted(&path, &dj.fs, static_cast<BYTE>(mode & ~FM_READ));
-    if (res != FR_OK) return res;
-
     BYTE sfn[12];
-    dj.fn = sfn;
-    res = follow_path(&dj, path);
+    FRESULT res = resolve(&dj, sfn, path, static_cast<BYTE>(mode & ~FM_READ));
     BYTE* dir = dj.dir;
     if (res == FR_OK && !dir) res = FR_INVALID_NAME;
 
@@ -79,11 +104,6 @@ FRESULT f_read(FIL* fp, void* buff, UINT btr, UINT* br)
     const DWORD remain = (fp->fptr < fp->fsize) ? fp->fsize - fp->fptr : 0;
     if (btr > remain) btr = remain;
 
-    auto fail = [fp](FRESULT r) {
-        fp->flag |= FM_ERROR;
-        return r;
-    };
-
     while (btr) {
         UINT rcnt;
         if (fp->fptr % SECTOR_SIZE == 0) {
@@ -93,15 +113,15 @@ FRESULT f_read(FIL* fp, void* buff, UINT btr, UINT* br)
                 if (fp->fptr == 0) clst = fp->sclust;
                 else if (fp->cltbl) clst = clmt_clust(fp, fp->fptr);
                 else clst = get_fat(fs, fp->clust);
-                if (clst == CLUST_DISK_ERR) return fail(FR_DISK_ERR);
-                if (clst < 2) return fail(FR_INT_ERR);
+                if (clst == CLUST_DISK_ERR) return fail_file(fp, FR_DISK_ERR);
+                if (clst < 2) return fail_file(fp, FR_INT_ERR);
                 // A file cannot have more clusters than the volume: a chain
                 // that loops must not keep a read going round for ever.
-                if (chain_too_long(fs, fp->fptr)) return fail(FR_INT_ERR);
+                if (chain_too_long(fs, fp->fptr)) return fail_file(fp, FR_INT_ERR);
                 fp->clust = clst;
             }
             DWORD sect = clust2sect(fs, fp->clust);
-            if (sect == 0) return fail(FR_INT_ERR);
+            if (sect == 0) return fail_file(fp, FR_INT_ERR);
             sect += csect;
 
             UINT cc = btr / SECTOR_SIZE;
@@ -109,7 +129,7 @@ FRESULT f_read(FIL* fp, void* buff, UINT btr, UINT* br)
                 // Whole sectors go straight to the caller, up to the cluster end.
                 if (csect + cc > fs->csize) cc = fs->csize - csect;
                 if (disk_read(fs->drv, rbuff, sect, static_cast<BYTE>(cc)) != RES_OK)
-                    return fail(FR_DISK_ERR);
+                    return fail_file(fp, FR_DISK_ERR);
                 // The buffer is newer than the medium for the sector it holds dirty.
                 if ((fp->flag & FM_DIRTY) && fp->dsect - sect < cc)
                     mem_cpy(rbuff + (fp->dsect - sect) * SECTOR_SIZE, fp->buf, SECTOR_SIZE);
@@ -120,15 +140,7 @@ FRESULT f_read(FIL* fp, void* buff, UINT btr, UINT* br)
                 btr -= rcnt;
                 continue;
             }
-            if (fp->dsect != sect) {
-                if (fp->flag & FM_DIRTY) {
-                    if (disk_write(fs->drv, fp->buf, fp->dsect, 1) != RES_OK)
-                        return fail(FR_DISK_ERR);
-                    fp->flag &= static_cast<BYTE>(~FM_DIRTY);
-                }
-                if (disk_read(fs->drv, fp->buf, sect, 1) != RES_OK) return fail(FR_DISK_ERR);
-            }
-            fp->dsect = sect;
+            if (fp->dsect != sect && load_file_buffer(fp, sect) != FR_OK) return fail_file(fp, FR_DISK_ERR);
         }
         rcnt = SECTOR_SIZE - fp->fptr % SECTOR_SIZE;
         if (rcnt > btr) rcnt = btr;

@@ -2,14 +2,12 @@
 #include "fatfs/ff.h"
 #include "fatfs/ff_private.h"
 
+using namespace ff;
+
 FRESULT f_opendir(DIR* dj, const TCHAR* path)
 {
-    FRESULT res = chk_mounted(&path, &dj->fs, 0);
-    if (res != FR_OK) return res;
-
-    BYTE sfn[12] = {};
-    dj->fn = sfn;
-    res = follow_path(dj, path);
+    BYTE sfn[12];
+    FRESULT res = resolve(dj, sfn, path, 0);
     if (res == FR_OK) {
         if (dj->dir) {
             /* The path named an entry: it must be a directory. */
@@ -55,12 +53,8 @@ FRESULT f_readdir(DIR* dj, FILINFO* fno)
 FRESULT f_stat(const TCHAR* path, FILINFO* fno)
 {
     DIR dj;
-    FRESULT res = chk_mounted(&path, &dj.fs, 0);
-    if (res != FR_OK) return res;
-
-    BYTE sfn[12] = {};
-    dj.fn = sfn;
-    res = follow_path(&dj, path);
+    BYTE sfn[12];
+    const FRESULT res = resolve(&dj, sfn, path, 0);
     if (res != FR_OK) return res;
     if (!dj.dir) return FR_INVALID_NAME; /* the start directory has no entry */
     get_fileinfo(&dj, fno);

@@ -2,6 +2,7 @@
 // checks, FAT sub-type and FSInfo.
 #include "fatfs/ff_private.h"
 
+namespace ff {
 namespace {
 
 bool is_fat_name(const BYTE* p) { return p[0] == 'F' && p[1] == 'A' && p[2] == 'T'; }
@@ -18,7 +19,7 @@ bool add_fits(DWORD a, DWORD b, DWORD& sum)
 BYTE check_fs(FATFS* fs, DWORD sect)
 {
     if (disk_read(fs->drv, fs->win, sect, 1) != RES_OK) return 3;
-    if (ld_word(fs->win + BS_55AA) != 0xAA55) return 2;
+    if (ld_word(fs->win + BS_55AA) != BOOT_SIGNATURE) return 2;
     if (is_fat_name(fs->win + BS_FilSysType)) return 0;
     if (is_fat_name(fs->win + BS_FilSysType32)) return 0;
     return 1;
@@ -138,7 +139,7 @@ FRESULT chk_mounted(const TCHAR** path, FATFS** rfs, BYTE chk_wp)
         if (fsi >= 1 && fsi < nrsv) {
             fs->fsi_sector = bsect + fsi;
             if (disk_read(fs->drv, fs->win, fs->fsi_sector, 1) == RES_OK &&
-                ld_word(fs->win + BS_55AA) == 0xAA55 &&
+                ld_word(fs->win + BS_55AA) == BOOT_SIGNATURE &&
                 ld_dword(fs->win + FSI_LeadSig) == FSI_LEAD_SIG_VALUE &&
                 ld_dword(fs->win + FSI_StrucSig) == FSI_STRUC_SIG_VALUE) {
                 fs->last_clust = ld_dword(fs->win + FSI_Nxt_Free);
@@ -154,3 +155,5 @@ FRESULT chk_mounted(const TCHAR** path, FATFS** rfs, BYTE chk_wp)
     fs->cdir = 0;
     return FR_OK;
 }
+
+} // namespace ff

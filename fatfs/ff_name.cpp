@@ -4,6 +4,8 @@
 // and a character from 0x80 up must not read as a terminator.
 #include "fatfs/ff_private.h"
 
+namespace ff {
+
 namespace {
 
 // Upper-case form of the characters 0x80..0xFF as stored in a name.
@@ -133,6 +135,15 @@ FRESULT follow_path(DIR* dj, const TCHAR* path)
     }
 }
 
+FRESULT resolve(DIR* dj, BYTE* sfn, const TCHAR* path, BYTE chk_wp)
+{
+    sfn[NS] = 0;
+    dj->fn = sfn;
+    dj->dir = nullptr;
+    const FRESULT res = chk_mounted(&path, &dj->fs, chk_wp);
+    return res == FR_OK ? follow_path(dj, path) : res;
+}
+
 void get_fileinfo(DIR* dj, FILINFO* fno)
 {
     TCHAR* p = fno->fname;
@@ -159,3 +170,5 @@ void get_fileinfo(DIR* dj, FILINFO* fno)
     }
     *p = 0;
 }
+
+} // namespace ff

@@ -3,17 +3,14 @@
 #include "fatfs/ff.h"
 #include "fatfs/ff_private.h"
 
+namespace ff {
 namespace {
 
 /* Mounts for writing and resolves `path`; `dot_test` refuses "." and "..". */
-FRESULT resolve(DIR* dj, BYTE* sfn, const TCHAR* path, bool dot_test)
+FRESULT resolve_for_change(DIR* dj, BYTE* sfn, const TCHAR* path, bool dot_test)
 {
-    FRESULT res = chk_mounted(&path, &dj->fs, 1);
-    if (res != FR_OK) return res;
-    sfn[NS] = 0; /* a path without segments is no dot name */
-    dj->fn = sfn;
-    res = follow_path(dj, path);
-    if (res == FR_OK && dot_test && (sfn[NS] & NSF_DOT)) res = FR_INVALID_NAME;
+    const FRESULT res = resolve(dj, sfn, path, 1);
+    if (res == FR_OK && dot_test && (sfn[NS] & NSF_DOT)) return FR_INVALID_NAME;
     return res;
 }
 
@@ -103,12 +100,15 @@ FRESULT remove_long_name(const DIR* entry, BYTE sum)
 }
 
 } // namespace
+} // namespace ff
+
+using namespace ff;
 
 FRESULT f_unlink(const TCHAR* path)
 {
     DIR dj;
     BYTE sfn[12];
-    FRESULT res = resolve(&dj, sfn, path, true);
+    FRESULT res = resolve_for_change(&dj, sfn, path, true);
     if (res != FR_OK) return res;
     if (!dj.dir) return FR_INVALID_NAME;
     if (dj.dir[DIR_Attr] & ATTR_READ_ONLY) return FR_DENIED;
@@ -144,7 +144,7 @@ FRESULT f_mkdir(const TCHAR* path)
     const DWORD tim = get_fattime();
     DIR dj;
     BYTE sfn[12];
-    FRESULT res = resolve(&dj, sfn, path, false);
+    FRESULT res = resolve_for_change(&dj, sfn, path, false);
     if (res == FR_OK) return FR_EXIST;
     if (res != FR_NO_FILE) return res;
 
@@ -195,7 +195,7 @@ FRESULT f_chmod(const TCHAR* path, BYTE value, BYTE mask)
 {
     DIR dj;
     BYTE sfn[12];
-    FRESULT res = resolve(&dj, sfn, path, true);
+    FRESULT res = resolve_for_change(&dj, sfn, path, true);
     if (res != FR_OK) return res;
     if (!dj.dir) return FR_INVALID_NAME;
     mask &= ATTR_READ_ONLY | ATTR_HIDDEN | ATTR_SYSTEM | ATTR_ARCHIVE;
@@ -208,7 +208,7 @@ FRESULT f_utime(const TCHAR* path, const FILINFO* fno)
 {
     DIR dj;
     BYTE sfn[12];
-    FRESULT res = resolve(&dj, sfn, path, true);
+    FRESULT res = resolve_for_change(&dj, sfn, path, true);
     if (res != FR_OK) return res;
     if (!dj.dir) return FR_INVALID_NAME;
     st_word(dj.dir + DIR_WrtTime, fno->ftime);
@@ -221,7 +221,7 @@ FRESULT f_rename(const TCHAR* path_old, const TCHAR* path_new)
 {
     DIR djo;
     BYTE sfn[12];
-    FRESULT res = resolve(&djo, sfn, path_old, true);
+    FRESULT res = resolve_for_change(&djo, sfn, path_old, true);
     if (res != FR_OK) return res;
     if (!djo.dir) return FR_NO_FILE;
 

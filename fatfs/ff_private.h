@@ -1,10 +1,13 @@
 // FAT module internals shared by the module's source files and its tests.
-// C++ only; the public interface is ff.h.
+// C++ only; the public interface is ff.h. Everything here lives in namespace
+// ff, so a program that links the module sees none of it under a plain name.
 #ifndef TESSIVO_FATFS_FF_PRIVATE_H
 #define TESSIVO_FATFS_FF_PRIVATE_H
 
 #include "fatfs/ff.h"
 #include "fatfs/diskio.h"
+
+namespace ff {
 
 // ---------------------------------------------------------------------------
 // Fixed sizes and on-disk layout (byte offsets, all fields little-endian)
@@ -33,7 +36,14 @@ inline constexpr BYTE NDDE = 0x05;           // stored first byte for a name beg
 // Partition table sector
 inline constexpr UINT MBR_Table = 446;       // first of four 16-byte entries
 inline constexpr UINT SZ_PTE = 16;
+inline constexpr UINT PTE_Boot = 0;          // boot indicator
+inline constexpr UINT PTE_StHead = 1;        // first sector as head, sector, cylinder
+inline constexpr UINT PTE_StSec = 2;
+inline constexpr UINT PTE_StCyl = 3;
 inline constexpr UINT PTE_System = 4;        // partition type byte (0 = unused)
+inline constexpr UINT PTE_EdHead = 5;        // last sector as head, sector, cylinder
+inline constexpr UINT PTE_EdSec = 6;
+inline constexpr UINT PTE_EdCyl = 7;
 inline constexpr UINT PTE_StLba = 8;         // first sector
 inline constexpr UINT PTE_SizLba = 12;       // number of sectors
 
@@ -73,6 +83,7 @@ inline constexpr UINT BS_VolID32 = 67;
 inline constexpr UINT BS_VolLab32 = 71;
 inline constexpr UINT BS_FilSysType32 = 82;
 inline constexpr UINT BS_55AA = 510;         // signature bytes 0x55, 0xAA
+inline constexpr WORD BOOT_SIGNATURE = 0xAA55; // the two signature bytes read as a word
 
 // FSInfo sector (FAT32)
 inline constexpr UINT FSI_LeadSig = 0;
@@ -160,7 +171,20 @@ int mem_cmp(const void* dst, const void* src, UINT cnt);
 
 FRESULT move_window(FATFS* fs, DWORD sector);
 FRESULT sync(FATFS* fs);
+// Fills `buf` with an FSInfo sector holding the two counts and writes it.
+FRESULT write_fsinfo(BYTE drv, BYTE* buf, DWORD sector, DWORD free_count, DWORD next_free);
 FRESULT validate(FATFS* fs, WORD id);
+
+// ---------------------------------------------------------------------------
+// An open file's state and its own sector buffer
+
+// Marks the file broken (reads, writes, seeks and truncation refuse it from
+// then on) and hands back the reason.
+FRESULT fail_file(FIL* fp, FRESULT res);
+// Writes the buffer back to its sector when it holds changes.
+FRESULT flush_file_buffer(FIL* fp);
+// Makes the buffer hold sector `sect`, writing it back first when it holds changes.
+FRESULT load_file_buffer(FIL* fp, DWORD sect);
 
 // ---------------------------------------------------------------------------
 // Mounting
@@ -196,6 +220,13 @@ FRESULT dir_remove(DIR* dj);
 int chk_chr(const char* str, int chr);
 FRESULT create_name(DIR* dj, const TCHAR** path);
 FRESULT follow_path(DIR* dj, const TCHAR* path);
+// Mounts the volume `path` names (refusing a write-protected medium when
+// chk_wp is set) and follows the path with `sfn` (12 bytes) as the cursor's
+// name buffer. A path without segments leaves the name status byte clear
+// and the cursor's entry null.
+FRESULT resolve(DIR* dj, BYTE* sfn, const TCHAR* path, BYTE chk_wp);
 void get_fileinfo(DIR* dj, FILINFO* fno);
+
+} // namespace ff
 
 #endif

@@ -4,26 +4,13 @@
 #include "fatfs/ff.h"
 #include "fatfs/ff_private.h"
 
+namespace ff {
 namespace {
 
-/* Marks the file broken and hands back the reason. */
-FRESULT abort_file(FIL* fp, FRESULT res)
-{
-    fp->flag |= FM_ERROR;
-    return res;
-}
-
-/* Makes FIL.buf hold sector `sect`, writing a dirty buffer back first. */
+/* Makes FIL.buf hold sector `sect`; a failure breaks the file. */
 FRESULT load_buffer(FIL* fp, DWORD sect)
 {
-    FATFS* fs = fp->fs;
-    if (fp->flag & FM_DIRTY) {
-        if (disk_write(fs->drv, fp->buf, fp->dsect, 1) != RES_OK) return abort_file(fp, FR_DISK_ERR);
-        fp->flag &= (BYTE)~FM_DIRTY;
-    }
-    if (disk_read(fs->drv, fp->buf, sect, 1) != RES_OK) return abort_file(fp, FR_DISK_ERR);
-    fp->dsect = sect;
-    return FR_OK;
+    return load_file_buffer(fp, sect) == FR_OK ? FR_OK : fail_file(fp, FR_DISK_ERR);
 }
 
 /* Writes the run-length list of the file's clusters into the caller's map.
@@ -43,12 +30,12 @@ FRESULT build_map(FIL* fp)
             DWORD ncl = 0, pcl;
             ulen += 2;
             do {
-                if (++steps > max_steps) return abort_file(fp, FR_INT_ERR);
+                if (++steps > max_steps) return fail_file(fp, FR_INT_ERR);
                 pcl = cl;
                 ncl++;
                 cl = get_fat(fs, cl);
-                if (cl == CLUST_DISK_ERR) return abort_file(fp, FR_DISK_ERR);
-                if (cl < 2) return abort_file(fp, FR_INT_ERR);
+                if (cl == CLUST_DISK_ERR) return fail_file(fp, FR_DISK_ERR);
+                if (cl < 2) return fail_file(fp, FR_INT_ERR);
             } while (cl == pcl + 1);
             if (ulen <= tlen) {
                 *tbl++ = ncl;
@@ -75,7 +62,7 @@ FRESULT seek_fast(FIL* fp, DWORD ofs)
     if (ofs == 0) return FR_OK;
     fp->clust = clmt_clust(fp, ofs - 1);
     DWORD dsc = clust2sect(fs, fp->clust);
-    if (dsc == 0) return abort_file(fp, FR_INT_ERR);
+    if (dsc == 0) return fail_file(fp, FR_INT_ERR);
     dsc += ((ofs - 1) / SECTOR_SIZE) & (fs->csize - 1);
     if ((fp->fptr % SECTOR_SIZE) != 0 && dsc != fp->dsect) return load_buffer(fp, dsc);
     return FR_OK;
@@ -103,10 +90,10 @@ FRESULT seek_chain(FIL* fp, DWORD ofs)
             if (clst == 0) {
                 /* Only a corrupt entry gives a read-only file a size without
                  * clusters; allocating here would leak the cluster. */
-                if (!writable) return abort_file(fp, FR_INT_ERR);
+                if (!writable) return fail_file(fp, FR_INT_ERR);
                 clst = create_chain(fs, 0);
-                if (clst == CLUST_INT_ERR) return abort_file(fp, FR_INT_ERR);
-                if (clst == CLUST_DISK_ERR) return abort_file(fp, FR_DISK_ERR);
+                if (clst == CLUST_INT_ERR) return fail_file(fp, FR_INT_ERR);
+                if (clst == CLUST_DISK_ERR) return fail_file(fp, FR_DISK_ERR);
                 fp->sclust = clst;
             }
             fp->clust = clst;
@@ -122,18 +109,18 @@ FRESULT seek_chain(FIL* fp, DWORD ofs)
                 } else {
                     clst = get_fat(fs, clst);
                 }
-                if (clst == CLUST_DISK_ERR) return abort_file(fp, FR_DISK_ERR);
-                if (clst <= 1 || clst >= fs->n_fatent) return abort_file(fp, FR_INT_ERR);
+                if (clst == CLUST_DISK_ERR) return fail_file(fp, FR_DISK_ERR);
+                if (clst <= 1 || clst >= fs->n_fatent) return fail_file(fp, FR_INT_ERR);
                 fp->clust = clst;
                 fp->fptr += bcs;
                 ofs -= bcs;
                 /* A file cannot have more clusters than the volume: the chain loops. */
-                if (fp->fptr / bcs >= fs->n_fatent - 2) return abort_file(fp, FR_INT_ERR);
+                if (fp->fptr / bcs >= fs->n_fatent - 2) return fail_file(fp, FR_INT_ERR);
             }
             fp->fptr += ofs;
             if (ofs % SECTOR_SIZE) {
                 nsect = clust2sect(fs, clst);
-                if (nsect == 0) return abort_file(fp, FR_INT_ERR);
+                if (nsect == 0) return fail_file(fp, FR_INT_ERR);
                 nsect += ofs / SECTOR_SIZE;
             }
         }
@@ -150,6 +137,9 @@ FRESULT seek_chain(FIL* fp, DWORD ofs)
 }
 
 } // namespace
+} // namespace ff
+
+using namespace ff;
 
 FRESULT f_lseek(FIL* fp, DWORD ofs)
 {

@@ -5,6 +5,7 @@
 
 #include "fatfs/ff.h"
 
+namespace ff {
 namespace {
 
 constexpr BYTE CR = 0x0D;
@@ -14,6 +15,9 @@ constexpr BYTE LF = 0x0A;
 constexpr UINT DIGIT_BUF = 32;
 
 } // namespace
+} // namespace ff
+
+using namespace ff;
 
 TCHAR* f_gets(TCHAR* buff, int len, FIL* fil)
 {
@@ -48,6 +52,7 @@ int f_puts(const TCHAR* str, FIL* fil)
     return n;
 }
 
+namespace ff {
 namespace {
 
 /* Writes `count` copies of `c`; false on the first failed write. */
@@ -59,6 +64,7 @@ bool put_fill(TCHAR c, UINT count, FIL* fil)
 }
 
 } // namespace
+} // namespace ff
 
 int f_printf(FIL* fil, const TCHAR* str, ...)
 {

@@ -3,6 +3,7 @@
 #include "fatfs/ff.h"
 #include "fatfs/ff_private.h"
 
+namespace ff {
 namespace {
 
 /* Counts free FAT entries. FAT12 goes entry by entry from cluster 2; FAT16/32
@@ -38,6 +39,9 @@ FRESULT count_free(FATFS* fs, DWORD* n_free)
 }
 
 } // namespace
+} // namespace ff
+
+using namespace ff;
 
 FRESULT f_getfree(const TCHAR* path, DWORD* nclst, FATFS** fatfs)
 {
@@ -68,12 +72,8 @@ FRESULT f_chdrive(BYTE drv)
 FRESULT f_chdir(const TCHAR* path)
 {
     DIR dj;
-    FRESULT res = chk_mounted(&path, &dj.fs, 0);
-    if (res != FR_OK) return res;
-
-    BYTE sfn[12] = {};
-    dj.fn = sfn;
-    res = follow_path(&dj, path);
+    BYTE sfn[12];
+    FRESULT res = resolve(&dj, sfn, path, 0);
     if (res == FR_OK) {
         if (!dj.dir) dj.fs->cdir = dj.sclust; /* the start directory itself */
         else if (dj.dir[DIR_Attr] & ATTR_DIRECTORY) dj.fs->cdir = ld_clust(dj.dir);
@@ -82,6 +82,7 @@ FRESULT f_chdir(const TCHAR* path)
     return res == FR_NO_FILE ? FR_NO_PATH : res;
 }
 
+namespace ff {
 namespace {
 
 /* Finds the entry of directory `ccl` in its parent, climbing through its ".."
@@ -103,6 +104,7 @@ FRESULT find_in_parent(DIR* dj, DWORD ccl)
 }
 
 } // namespace
+} // namespace ff
 
 FRESULT f_getcwd(TCHAR* path, UINT sz_path)
 {

@@ -1,25 +1,7 @@
 // Writing, flushing and truncating files.
 #include "fatfs/ff_private.h"
 
-namespace {
-
-FRESULT fail(FIL* fp, FRESULT res)
-{
-    fp->flag |= FM_ERROR;
-    return res;
-}
-
-// Write a dirty file buffer back to its sector.
-FRESULT flush_buffer(FIL* fp)
-{
-    if (fp->flag & FM_DIRTY) {
-        if (disk_write(fp->fs->drv, fp->buf, fp->dsect, 1) != RES_OK) return FR_DISK_ERR;
-        fp->flag &= static_cast<BYTE>(~FM_DIRTY);
-    }
-    return FR_OK;
-}
-
-} // namespace
+using namespace ff;
 
 FRESULT f_write(FIL* fp, const void* buff, UINT btw, UINT* bw)
 {
@@ -53,15 +35,15 @@ FRESULT f_write(FIL* fp, const void* buff, UINT btw, UINT* bw)
                     clst = create_chain(fs, fp->clust);
                 }
                 if (clst == 0) break;  // no room: a short write, not an error
-                if (clst == CLUST_INT_ERR) return fail(fp, FR_INT_ERR);
-                if (clst == CLUST_DISK_ERR) return fail(fp, FR_DISK_ERR);
+                if (clst == CLUST_INT_ERR) return fail_file(fp, FR_INT_ERR);
+                if (clst == CLUST_DISK_ERR) return fail_file(fp, FR_DISK_ERR);
                 // More clusters than the volume has: the chain loops.
-                if (chain_too_long(fs, fp->fptr)) return fail(fp, FR_INT_ERR);
+                if (chain_too_long(fs, fp->fptr)) return fail_file(fp, FR_INT_ERR);
                 fp->clust = clst;
             }
-            if (flush_buffer(fp) != FR_OK) return fail(fp, FR_DISK_ERR);
+            if (flush_file_buffer(fp) != FR_OK) return fail_file(fp, FR_DISK_ERR);
             DWORD sect = clust2sect(fs, fp->clust);
-            if (sect == 0) return fail(fp, FR_INT_ERR);
+            if (sect == 0) return fail_file(fp, FR_INT_ERR);
             sect += csect;
 
             UINT cc = btw / SECTOR_SIZE;
@@ -69,7 +51,7 @@ FRESULT f_write(FIL* fp, const void* buff, UINT btw, UINT* bw)
                 // Whole sectors go straight from the caller, up to the cluster end.
                 if (csect + cc > fs->csize) cc = fs->csize - csect;
                 if (disk_write(fs->drv, wbuff, sect, static_cast<BYTE>(cc)) != RES_OK)
-                    return fail(fp, FR_DISK_ERR);
+                    return fail_file(fp, FR_DISK_ERR);
                 // Keep the buffer in step with the medium if it holds one of them.
                 if (fp->dsect - sect < cc) {
                     mem_cpy(fp->buf, wbuff + (fp->dsect - sect) * SECTOR_SIZE, SECTOR_SIZE);
@@ -85,7 +67,7 @@ FRESULT f_write(FIL* fp, const void* buff, UINT btw, UINT* bw)
             // A partial sector inside the file is read first; past the end there
             // is nothing to keep.
             if (fp->dsect != sect && fp->fptr < fp->fsize) {
-                if (disk_read(fs->drv, fp->buf, sect, 1) != RES_OK) return fail(fp, FR_DISK_ERR);
+                if (disk_read(fs->drv, fp->buf, sect, 1) != RES_OK) return fail_file(fp, FR_DISK_ERR);
             }
             fp->dsect = sect;
         }
@@ -111,7 +93,7 @@ FRESULT f_sync(FIL* fp)
 
     // Buffered bytes go to the medium whenever they are there, also when a
     // failed write left them without FM_WRITTEN.
-    if (flush_buffer(fp) != FR_OK) return FR_DISK_ERR;
+    if (flush_file_buffer(fp) != FR_OK) return FR_DISK_ERR;
     if (!(fp->flag & FM_WRITTEN)) return FR_OK;
 
     FATFS* fs = fp->fs;
@@ -143,7 +125,7 @@ FRESULT f_truncate(FIL* fp)
 
     // The buffer may hold a sector of a cluster about to be freed; written
     // later it would land in whatever file gets that cluster next.
-    if (flush_buffer(fp) != FR_OK) return fail(fp, FR_DISK_ERR);
+    if (flush_file_buffer(fp) != FR_OK) return fail_file(fp, FR_DISK_ERR);
 
     FATFS* fs = fp->fs;
     fp->fsize = fp->fptr;
@@ -160,6 +142,5 @@ FRESULT f_truncate(FIL* fp)
             if (res == FR_OK) res = remove_chain(fs, ncl);
         }
     }
-    if (res != FR_OK) fp->flag |= FM_ERROR;
-    return res;
+    return res == FR_OK ? res : fail_file(fp, res);
 }

@@ -1,10 +1,11 @@
 // SD / MMC card driver in SPI mode on SPI1, chip select on RF0.
 //
 // Lower half: byte exchange, chip select with a ready wait, data blocks with
-// their tokens and command framing. Upper half: the disk I/O functions over
-// 512-byte sectors of drive 0. Time-outs are millisecond count-downs kept by
-// disk_timerproc from the 1 ms tick.
-#include "fatfs/diskio.h"
+// their tokens and command framing. Upper half: the block device operations
+// over 512-byte sectors. Time-outs are millisecond count-downs kept by
+// disk_timerproc, which the 1 ms tick calls.
+#include "fatfs/sdspi.h"
+
 #include "platform/pic32/pic32.h"
 
 namespace {
@@ -50,6 +51,7 @@ volatile DWORD Timer1;  // data token, card identification
 volatile DWORD Timer2;  // ready wait
 volatile DSTATUS Stat = STAT_NOINIT;
 DWORD CardType;
+DWORD CardSectors;  // capacity read at initialisation; bounds every transfer
 
 // ---------------------------------------------------------------- SPI link
 
@@ -175,8 +177,6 @@ BYTE send_cmd(BYTE cmd, DWORD arg) {
 
 // ---------------------------------------------------------------- card registers
 
-void store_dword(void* buff, DWORD v) { *static_cast<DWORD*>(buff) = v; }
-
 // Sector count from a CSD; 0 when the register cannot describe a card.
 DWORD csd_sector_count(const BYTE* csd) {
     if ((csd[0] >> 6) == 1) {
@@ -206,14 +206,18 @@ DWORD csd_erase_block(const BYTE* csd, DWORD card_type) {
     return (grp_size + 1) * (grp_mult + 1);
 }
 
-}  // namespace
+// Capacity from the card's CSD; 0 when it cannot be read or used.
+DWORD read_sector_count() {
+    BYTE csd[16];
+    DWORD count = 0;
+    if (send_cmd(CMD9, 0) == 0 && rcvr_datablock(csd, 16)) count = csd_sector_count(csd);
+    deselect();
+    return count;
+}
 
-// ---------------------------------------------------------------- disk I/O
+// ---------------------------------------------------------------- block device
 
-extern "C" {
-
-DSTATUS disk_initialize(BYTE drv) {
-    if (drv != 0) return STAT_NOINIT;
+DSTATUS card_initialize(void*) {
     if (Stat & STAT_NODISK) return Stat;
 
     power_on();
@@ -254,27 +258,29 @@ DSTATUS disk_initialize(BYTE drv) {
     deselect();
 
     if (ty) {
-        Stat = static_cast<DSTATUS>(Stat & ~STAT_NOINIT);
         SPI1BRG = BRG_FAST;
+        // Every transfer is checked against the capacity, so a card that
+        // cannot tell it is not used. A byte-addressed card cannot reach
+        // beyond its 32-bit byte addresses, whatever its CSD says.
+        DWORD sectors = read_sector_count();
+        if (!(ty & CARD_BLOCK) && sectors > BYTE_ADDRESS_SECTOR_LIMIT) sectors = BYTE_ADDRESS_SECTOR_LIMIT;
+        CardSectors = sectors;
+        if (sectors == 0) ty = 0;
+    }
+    if (ty) {
+        Stat = static_cast<DSTATUS>(Stat & ~STAT_NOINIT);
     } else {
         power_off();
     }
     return Stat;
 }
 
-DSTATUS disk_status(BYTE drv) {
-    if (drv != 0) return STAT_NOINIT;
-    return Stat;
-}
+DSTATUS card_status(void*) { return Stat; }
 
-DRESULT disk_read(BYTE drv, BYTE* buff, DWORD sector, BYTE count) {
-    if (drv != 0 || count == 0) return RES_PARERR;
+DRESULT card_read(void*, BYTE* buff, DWORD sector, UINT count) {
     if (Stat & STAT_NOINIT) return RES_NOTRDY;
-
-    if (!(CardType & CARD_BLOCK)) {
-        if (sector >= BYTE_ADDRESS_SECTOR_LIMIT) return RES_ERROR;  // would wrap to a low address
-        sector *= SECTOR_SIZE;
-    }
+    if (!disk_range_ok(sector, count, CardSectors)) return RES_PARERR;
+    if (!(CardType & CARD_BLOCK)) sector *= SECTOR_SIZE;
 
     if (count == 1) {
         if (send_cmd(CMD17, sector) == 0 && rcvr_datablock(buff, SECTOR_SIZE)) count = 0;
@@ -291,15 +297,11 @@ DRESULT disk_read(BYTE drv, BYTE* buff, DWORD sector, BYTE count) {
     return count ? RES_ERROR : RES_OK;
 }
 
-DRESULT disk_write(BYTE drv, const BYTE* buff, DWORD sector, BYTE count) {
-    if (drv != 0 || count == 0) return RES_PARERR;
+DRESULT card_write(void*, const BYTE* buff, DWORD sector, UINT count) {
     if (Stat & STAT_NOINIT) return RES_NOTRDY;
     if (Stat & STAT_PROTECT) return RES_WRPRT;
-
-    if (!(CardType & CARD_BLOCK)) {
-        if (sector >= BYTE_ADDRESS_SECTOR_LIMIT) return RES_ERROR;  // would wrap to a low address
-        sector *= SECTOR_SIZE;
-    }
+    if (!disk_range_ok(sector, count, CardSectors)) return RES_PARERR;
+    if (!(CardType & CARD_BLOCK)) sector *= SECTOR_SIZE;
 
     if (count == 1) {
         if (send_cmd(CMD24, sector) == 0 && xmit_datablock(buff, TOKEN_START)) count = 0;
@@ -317,54 +319,52 @@ DRESULT disk_write(BYTE drv, const BYTE* buff, DWORD sector, BYTE count) {
     return count ? RES_ERROR : RES_OK;
 }
 
-DRESULT disk_ioctl(BYTE drv, BYTE ctrl, void* buff) {
-    if (drv != 0) return RES_PARERR;
+DRESULT card_sync(void*) {
     if (Stat & STAT_NOINIT) return RES_NOTRDY;
+    const DRESULT res = select() ? RES_OK : RES_ERROR;
+    deselect();
+    return res;
+}
 
+DRESULT card_sector_count(void*, DWORD* count) {
+    if (Stat & STAT_NOINIT) return RES_NOTRDY;
+    const DWORD n = read_sector_count();
+    if (n == 0) return RES_ERROR;
+    *count = n;
+    return RES_OK;
+}
+
+DRESULT card_erase_block(void*, DWORD* sectors) {
+    if (Stat & STAT_NOINIT) return RES_NOTRDY;
     DRESULT res = RES_ERROR;
-    BYTE csd[16];
-    BYTE* const out = static_cast<BYTE*>(buff);
-
-    switch (ctrl) {
-        case IOCTL_SYNC:
-            if (select()) res = RES_OK;
-            break;
-
-        case IOCTL_SECTOR_COUNT:
-            if (send_cmd(CMD9, 0) == 0 && rcvr_datablock(csd, 16)) {
-                const DWORD count = csd_sector_count(csd);
-                if (count != 0) {
-                    store_dword(buff, count);
-                    res = RES_OK;
-                }
+    BYTE reg[16];
+    if (CardType & CARD_SD2) {
+        // AU_SIZE from the SD status: 16 sectors shifted by it.
+        if (send_cmd(ACMD13, 0) == 0) {
+            xchg_spi(0xFF);  // second byte of the R2 response
+            if (rcvr_datablock(reg, 16)) {
+                for (BYTE n = 64 - 16; n; n--) xchg_spi(0xFF);  // rest of the block and its CRC
+                *sectors = DWORD{16} << (reg[10] >> 4);
+                res = RES_OK;
             }
-            break;
-
-        case IOCTL_SECTOR_SIZE:
-            *static_cast<WORD*>(buff) = SECTOR_SIZE;
+        }
+    } else if (send_cmd(CMD9, 0) == 0 && rcvr_datablock(reg, 16)) {
+        const DWORD size = csd_erase_block(reg, CardType);
+        if (size != 0) {
+            *sectors = size;
             res = RES_OK;
-            break;
+        }
+    }
+    deselect();
+    return res;
+}
 
-        case IOCTL_BLOCK_SIZE:
-            if (CardType & CARD_SD2) {
-                // AU_SIZE from the SD status: 16 sectors shifted by it.
-                if (send_cmd(ACMD13, 0) == 0) {
-                    xchg_spi(0xFF);  // second byte of the R2 response
-                    if (rcvr_datablock(csd, 16)) {
-                        for (BYTE n = 64 - 16; n; n--) xchg_spi(0xFF);  // rest of the block and its CRC
-                        store_dword(buff, DWORD{16} << (csd[10] >> 4));
-                        res = RES_OK;
-                    }
-                }
-            } else if (send_cmd(CMD9, 0) == 0 && rcvr_datablock(csd, 16)) {
-                const DWORD size = csd_erase_block(csd, CardType);
-                if (size != 0) {
-                    store_dword(buff, size);
-                    res = RES_OK;
-                }
-            }
-            break;
-
+// The card's own registers and type.
+DRESULT card_control(void*, BYTE ctrl, void* buff) {
+    if (Stat & STAT_NOINIT) return RES_NOTRDY;
+    DRESULT res = RES_ERROR;
+    BYTE* const out = static_cast<BYTE*>(buff);
+    switch (ctrl) {
         case IOCTL_CARD_TYPE:
             *out = static_cast<BYTE>(CardType);
             res = RES_OK;
@@ -395,10 +395,17 @@ DRESULT disk_ioctl(BYTE drv, BYTE ctrl, void* buff) {
         default:
             res = RES_PARERR;
     }
-
     deselect();
     return res;
 }
+
+}  // namespace
+
+extern "C" {
+
+// One card in the socket: the operations keep no per-device state.
+const DISKOPS sdspi_disk = {card_initialize, card_status, card_read,       card_write,
+                            card_sync,       card_sector_count, card_erase_block, card_control};
 
 void disk_timerproc(void) {
     DWORD n = Timer1;

@@ -88,7 +88,7 @@ void require(bool ok, const char* what)
 
 void mount_and_walk(const uint8_t* data, std::size_t size)
 {
-    FuzzDisk& disk = FuzzDisk::drive();
+    FuzzDrive& disk = FuzzDrive::get();
     disk.load_sparse(data, size, kMaxSectors);
 
     FATFS fs;
@@ -108,7 +108,7 @@ void mount_and_walk(const uint8_t* data, std::size_t size)
     (void)f_chdir("/");
     (void)f_getcwd(cwd, sizeof cwd);
     (void)f_getcwd(cwd, 3);  // a buffer too small for most paths
-    require(disk.writes == 0, "walking a volume wrote to it");
+    require(disk.sectors_written() == 0, "walking a volume wrote to it");
 
     // Changes on the hostile volume stay inside it.
     if (fs.fs_type != 0) {
@@ -126,7 +126,7 @@ void mount_and_walk(const uint8_t* data, std::size_t size)
         (void)f_rename("/NEW.BIN", "/NEWDIR/MOVED.BIN");
         if (!w.first_file.empty()) (void)f_unlink(w.first_file.c_str());
         (void)f_unlink("/NEWDIR/MOVED.BIN");
-        for (DWORD s : disk.written)
+        for (DWORD s : disk.drive.written_sectors())
             require((s >= first && s < end) || s == fsinfo, "a write outside the volume's tables and data area");
     }
     f_mount(0, nullptr);

@@ -391,19 +391,19 @@ private:
 };
 
 // Formats base volume `b` once and keeps a copy of the result.
-const FuzzDisk& base_volume(std::size_t b)
+const MemoryDisk& base_volume(std::size_t b)
 {
-    static std::vector<FuzzDisk> bases;
+    static std::vector<MemoryDisk> bases;
     if (bases.empty()) {
         for (const BaseVolume& v : kBases) {
-            FuzzDisk& disk = FuzzDisk::drive();
-            disk.reset(v.sectors);
+            FuzzDrive& disk = FuzzDrive::get();
+            disk.start(MemoryDisk(v.sectors));
             FATFS fs;
             std::memset(&fs, 0, sizeof fs);
             f_mount(0, &fs);
             require(f_mkfs(0, v.sfd, v.au) == FR_OK, "f_mkfs of a base volume failed");
             f_mount(0, nullptr);
-            bases.push_back(disk);
+            bases.push_back(disk.medium);
         }
     }
     return bases[b];
@@ -415,21 +415,19 @@ void operation_sequence(const uint8_t* data, std::size_t size)
 {
     Reader in(data, size);
     const uint8_t first = in.byte();
-    const FuzzDisk& base = base_volume((first & 0x7F) % (sizeof kBases / sizeof kBases[0]));
-    FuzzDisk& disk = FuzzDisk::drive();
-    disk = base;
-    disk.clear_traffic();
+    FuzzDrive& disk = FuzzDrive::get();
+    disk.start(base_volume((first & 0x7F) % (sizeof kBases / sizeof kBases[0])));
     const bool faults = first & 0x80;
-    if (faults) disk.transfers_left = in.byte() * 4u;
+    if (faults) disk.drive.fail_after(in.byte() * 4u);
 
     FATFS fs;
     std::memset(&fs, 0, sizeof fs);
     f_mount(0, &fs);
     Sequence seq(in, !faults);
     seq.run();
-    disk.transfers_left = SIZE_MAX;  // the disk works again
+    disk.drive.clear_faults();  // the disk works again
     seq.close_all();
-    require(!disk.wrote_outside, "a write outside the volume");
+    require(!disk.wrote_outside(), "a write outside the volume");
     seq.check_volume();
 }
 

@@ -54,12 +54,12 @@ void check_tree(const std::string& dir, int depth)
     }
 }
 
-const FuzzDisk& base_volume()
+const MemoryDisk& base_volume()
 {
-    static FuzzDisk base;
-    if (base.sectors == 0) {
-        FuzzDisk& disk = FuzzDisk::drive();
-        disk.reset(2000);
+    static MemoryDisk base;
+    if (base.sectors() == 0) {
+        FuzzDrive& disk = FuzzDrive::get();
+        disk.start(MemoryDisk(2000));
         FATFS fs;
         std::memset(&fs, 0, sizeof fs);
         f_mount(0, &fs);
@@ -72,7 +72,7 @@ const FuzzDisk& base_volume()
             require(f_write(&f, p, 5, &bw) == FR_OK && f_close(&f) == FR_OK, "base file contents");
         }
         f_mount(0, nullptr);
-        base = disk;
+        base = disk.medium;
     }
     return base;
 }
@@ -93,9 +93,8 @@ void path_parser(const uint8_t* data, std::size_t size)
     const char* a = paths[0].data();
     const char* b = paths.size() > 1 ? paths[1].data() : a;
 
-    FuzzDisk& disk = FuzzDisk::drive();
-    disk = base_volume();
-    disk.clear_traffic();
+    FuzzDrive& disk = FuzzDrive::get();
+    disk.start(base_volume());
     FATFS fs;
     std::memset(&fs, 0, sizeof fs);
     f_mount(0, &fs);
@@ -112,7 +111,7 @@ void path_parser(const uint8_t* data, std::size_t size)
         (void)f_getcwd(cwd.data(), static_cast<UINT>(cwd.size()));
         require(std::memchr(cwd.data(), 0, cwd.size()) != nullptr, "f_getcwd left no terminator");
     }
-    require(disk.writes == 0, "a lookup wrote to the volume");
+    require(disk.sectors_written() == 0, "a lookup wrote to the volume");
 
     // Changes.
     (void)f_mkdir(b);
@@ -120,7 +119,7 @@ void path_parser(const uint8_t* data, std::size_t size)
     for (std::size_t i = 2; i < paths.size(); i++) (void)f_rename(paths[i - 1].data(), paths[i].data());
     (void)f_rename(a, b);
     (void)f_unlink(b);
-    require(!disk.wrote_outside, "a write outside the volume");
+    require(!disk.wrote_outside(), "a write outside the volume");
 
     f_mount(0, nullptr);
     f_mount(0, &fs);

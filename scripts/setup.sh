@@ -6,10 +6,13 @@ packages=(
   cmake ninja-build g++ pkg-config            # host build
   libgtest-dev libgmock-dev libbenchmark-dev  # tests and benchmarks
   libpng-dev libmpg123-dev                    # panel PNG output, decoder model
+  libjpeg62-turbo-dev                         # JPEG photos in tessivo-mkcard
+  help2man                                    # man pages from the programs' --help
   g++-mipsel-linux-gnu binutils-mipsel-linux-gnu  # image for the chip
   dosfstools mtools                           # independent FAT peers for the tests
+  mount e2fsprogs                             # loop devices and a mounted card in the tests
   qemu-user                                   # independent peer for the M4K core's tests
-  lame                                        # makes the demo card's MP3
+  lame                                        # MP3 streams at several bit rates for the decoder tests
   clang libclang-rt-14-dev                    # fuzzing
 )
 

@@ -149,6 +149,7 @@ void DecoderModel::pins_changed(Port port, uint32_t before, uint32_t after) {
     const auto rose = [&](int bit) { return low(before, bit) && !low(after, bit); };
 
     if (fell(kXresetBit)) {
+        cut_sound(board().now());
         ++hardware_resets_;
         lost_at_reset_ += fifo_.size();
         reset_fell_at_ = board().now();
@@ -316,16 +317,23 @@ bool DecoderModel::decode_frame(Cycle start) {
         const size_t samples = bytes / 2;
         if (samples == 0 || channels <= 0 || rate <= 0) continue;
         ++frames_;
+        const bool new_origin = !playing_ || rate != play_rate_ || start != audio_end_;
         if (capture_audio_) {
             if (channels_ == 0) {
                 channels_ = channels;
                 rate_ = rate;
             }
+            // A pause since the sound stopped is heard as silence.
+            if (heard_ && new_origin && start > audio_end_) {
+                const uint64_t frames = (start - audio_end_) * static_cast<uint64_t>(rate_) / kSysClockHz;
+                pcm_.insert(pcm_.end(), frames * static_cast<uint64_t>(channels_), int16_t{0});
+            }
+            heard_ = true;
             const auto* pcm = reinterpret_cast<const int16_t*>(audio);
             pcm_.insert(pcm_.end(), pcm, pcm + samples);
         }
         // Playback time: kept as samples since an origin so frames do not drift.
-        if (!playing_ || rate != play_rate_ || start != audio_end_) {
+        if (new_origin) {
             play_origin_ = start;
             played_samples_ = 0;
             play_rate_ = rate;
@@ -334,6 +342,16 @@ bool DecoderModel::decode_frame(Cycle start) {
         audio_end_ = play_origin_ + played_samples_ * kSysClockHz / static_cast<uint64_t>(rate);
         return true;
     }
+}
+
+// A hardware reset silences the output: decoded audio that has not played
+// yet is never heard.
+void DecoderModel::cut_sound(Cycle now) {
+    if (!playing_ || audio_end_ <= now) return;
+    const uint64_t heard = (now - play_origin_) * static_cast<uint64_t>(play_rate_) / kSysClockHz;
+    const uint64_t unheard = (played_samples_ - std::min(heard, played_samples_)) * static_cast<uint64_t>(channels_);
+    if (capture_audio_) pcm_.resize(pcm_.size() - std::min<uint64_t>(unheard, pcm_.size()));
+    audio_end_ = now;
 }
 
 bool DecoderModel::write_wav(const std::string& path) const {

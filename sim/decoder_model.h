@@ -21,6 +21,11 @@
 // - The FIFO drains in board time as the audio plays: the stream is decoded
 //   with libmpg123 frame by frame, each frame is taken from the FIFO when the
 //   previous one has played out, and lasts its sample count at its rate.
+//   Bytes that are no stream (the zeros sent after a file) are skipped and
+//   play as silence.
+// - The captured audio is what a listener hears from the first sound on:
+//   a pause in playback (a reset, the FIFO running dry) is silence, and a
+//   hardware reset cuts the sound at once.
 //
 // Protocol faults are recorded as board violations: XCS and XDCS low
 // together, an SCI frame cut short, a chip select raised while a byte is still
@@ -101,7 +106,7 @@ public:
     int channels() const { return channels_; }
     long rate() const { return rate_; }
     const std::vector<uint8_t>& sdi() const { return sdi_; }
-    // Decoded audio as 16-bit PCM WAV (format of the first frame). False on an I/O error.
+    // The audio heard as 16-bit PCM WAV (format of the first frame). False on an I/O error.
     bool write_wav(const std::string& path) const;
     // Every SDI byte received, in order. False on an I/O error.
     bool write_sdi_dump(const std::string& path) const;
@@ -118,6 +123,7 @@ private:
     void sdi_byte(uint8_t mosi, const SpiLink& link);
     void execute_sci_write(int reg, uint16_t value, Cycle done);
     bool decode_frame(Cycle start);
+    void cut_sound(Cycle now);
     void violation(const std::string& text);
 
     mpg123_handle_struct* mh_ = nullptr;
@@ -157,6 +163,7 @@ private:
     Cycle reset_fell_at_ = kNever, reset_pulse_ = 0;
 
     bool capture_audio_ = false, capture_sdi_ = false;
+    bool heard_ = false;  // some audio captured: later pauses become silence
     std::vector<int16_t> pcm_;
     int channels_ = 0;
     long rate_ = 0;

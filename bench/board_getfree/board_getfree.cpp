@@ -8,8 +8,9 @@
 #include "platform/pic32/pic32.h"
 #include "fatfs/diskio.h"
 #include "fatfs/ff.h"
-#include "tests/support/firmware_harness.h"
+#include "fatfs/sdspi.h"
 #include "platform/pic32/sim/compiled_cpu.h"
+#include "workloads/firmware_tick.h"
 #include "sim/board.h"
 #include "sim/card_model.h"
 #include "sim/disk_image.h"
@@ -28,7 +29,8 @@ int main() {
     sim::CardModel card(sim::CardKind::Sdhc, image);
     board.plug(card);
     SYSTEMConfigPerformance(80000000);  // 80 MHz peripheral bus, as the firmware runs it
-    test_support::start_tick(cpu);
+    workloads::start_firmware_tick(cpu);
+    disk_attach(0, &sdspi_disk, nullptr);
 
     if (disk_initialize(0) & STAT_NOINIT) {
         std::puts("card did not initialise");

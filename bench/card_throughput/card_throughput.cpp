@@ -6,11 +6,10 @@
 #include <cstdio>
 #include <vector>
 
+#include "fatfs/sdspi.h"
 #include "platform/pic32/pic32.h"
-#include "fatfs/diskio.h"
-#include "platform/pic32/pic32.h"
-#include "tests/support/firmware_harness.h"
 #include "platform/pic32/sim/compiled_cpu.h"
+#include "workloads/firmware_tick.h"
 #include "sim/board.h"
 #include "sim/card_model.h"
 
@@ -42,7 +41,8 @@ bool run_profile(const Profile& p) {
     sim::Board board;
     sim::CompiledCpu cpu(board);
     OSCSetPBDIV(OSC_PB_DIV_1);
-    test_support::start_tick(cpu);
+    workloads::start_firmware_tick(cpu);
+    disk_attach(0, &sdspi_disk, nullptr);
     sim::MemoryImage image(64u << 20);
     sim::CardModel card(sim::CardKind::Sdhc, image);
     board.plug(card);

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "fatfs/ff.h"
-#include "fatfs/host/ramdisk.h"
+#include "fatfs/host/memory_disk.h"
 
 namespace {
 
@@ -22,9 +22,9 @@ using Clock = std::chrono::steady_clock;
 
 // A FAT16 volume with 4 KiB clusters on a 64 MiB RAM disk, written by hand so
 // the benchmark does not depend on the formatter.
-void format(RamDisk& d)
+void format(MemoryDisk& d)
 {
-    const DWORD total = d.sector_count();
+    const DWORD total = d.sectors();
     const WORD rsvd = 4, root_entries = 512;
     const BYTE csize = 8;
     const WORD fatsz = static_cast<WORD>(((total / csize) + 2) * 2 / 512 + 1);
@@ -57,8 +57,8 @@ int main(int argc, char** argv)
 {
     const std::size_t mib = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 16;
     const std::size_t total = mib << 20;
-    RamDisk disk(64u << 11);  // 64 MiB
-    disk.set_recording(false);
+    MemoryDisk disk(64u << 11);  // 64 MiB
+    disk.attach(0);
     format(disk);
     FATFS fs {};
     f_mount(0, &fs);

@@ -38,7 +38,7 @@ int main(int argc, char** argv)
     f_mount(0, &fs);
     DWORD nfree = 0;
     FATFS* pfs = nullptr;
-    if (f_getfree("", &nfree, &pfs) != FR_OK || fs.fs_type != FS_FAT32) {
+    if (f_getfree("", &nfree, &pfs) != FR_OK || fs.fs_type != ff::FS_FAT32) {
         std::fprintf(stderr, "getfree_bench: %s holds no FAT32 volume\n", argv[1]);
         return 1;
     }

@@ -4,15 +4,19 @@
 # directory. Then f_getfree on a 32 GB FAT32 volume with an unknown free count.
 # Ratios are mtools time / fatimg time (above 1: fatimg is faster).
 #
-#   bench/fatimg_vs_mtools/run.sh [BUILD_DIR]     (default: build/bench-release)
+#   bench/fatimg_vs_mtools/run.sh [BUILD_DIR]     (default: build/release, the release preset)
 #
 # Needs about 450 MB of free space in $TMPDIR (the images are sparse).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
-build=${1:-$root/build/bench-release}
+build=${1:-$root/build/release}
 reps=${REPS:-5}
 
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+if [ $# -eq 0 ]; then
+  (cd "$root" && cmake --preset release >/dev/null)
+else
+  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+fi
 cmake --build "$build" --target fatimg getfree_bench | tail -n 1
 fatimg=$build/tools/fatimg/fatimg
 getfree=$build/bench/fatimg_vs_mtools/getfree_bench

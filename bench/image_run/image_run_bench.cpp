@@ -73,9 +73,9 @@ CompiledFigures compiled_figures(const std::vector<uint8_t>& card_bytes) {
         cpu.set_vector(CORE_TIMER_VECTOR, &CoreTimerHandler);
         cpu.run([] { firmware_main(); });
         const auto report = b.observer.report("demo", 0);
-        f.picture_ms = report.picture_seconds * 1e3;
-        f.bound_ms = report.picture_bound_seconds * 1e3;
-        if (!report.pass_seconds.empty()) f.pass_ms = report.pass_seconds[0] * 1e3;
+        f.picture_ms = report.picture_ms;
+        f.bound_ms = report.picture_bound_ms;
+        if (!report.pass_cycles.empty()) f.pass_ms = ms(report.pass_cycles[0]);
     }
     {
         Bench b(card_bytes);
@@ -172,7 +172,7 @@ int main(int argc, char** argv) {
         const auto report = b.observer.report("demo", 0);
         picture_cycles = report.picture_cycles.value_or(0);
         pass_cycles = report.pass_cycles.empty() ? 0 : report.pass_cycles[0];
-        bound_ms = report.picture_bound_seconds * 1e3;
+        bound_ms = report.picture_bound_ms;
         if (phase != Done || b.board.violation_count() != 0) {
             std::fprintf(stderr, "image_run_bench: the run did not complete a pass cleanly (%llu violations)\n",
                          static_cast<unsigned long long>(b.board.violation_count()));

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "sim/cpu/m4k_core.h"
-#include "tests/cpu/mips_asm.h"
+#include "workloads/mips_asm.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <map>
 #include <string>
 
-#include "tests/reliability/power_loss_run.h"
+#include "workloads/power_loss.h"
 
 namespace {
 

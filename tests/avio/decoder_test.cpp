@@ -1,8 +1,11 @@
 // The decoder driver on the simulated board, checked by the VS10xx model.
 #include <gtest/gtest.h>
-#include <mpg123.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -13,6 +16,7 @@
 #include "platform/pic32/sim/compiled_cpu.h"
 #include "sim/decoder_model.h"
 #include "tests/support/firmware_harness.h"
+#include "tests/support/reference_mp3.h"
 
 namespace {
 
@@ -49,32 +53,8 @@ std::vector<uint8_t> read_file(const std::string& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-// libmpg123 decoding a whole file the way the model is set up to: every frame
-// played (no gapless trimming), 16-bit samples.
 std::vector<int16_t> decode_directly(const std::vector<uint8_t>& mp3) {
-    mpg123_handle* mh = mpg123_new(nullptr, nullptr);
-    mpg123_param(mh, MPG123_ADD_FLAGS, MPG123_QUIET, 0);
-    mpg123_param(mh, MPG123_REMOVE_FLAGS, MPG123_GAPLESS, 0);
-    mpg123_format_none(mh);
-    const long* rates = nullptr;
-    size_t count = 0;
-    mpg123_rates(&rates, &count);
-    for (size_t i = 0; i < count; ++i) mpg123_format(mh, rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_SIGNED_16);
-    mpg123_open_feed(mh);
-    mpg123_feed(mh, mp3.data(), mp3.size());
-    std::vector<int16_t> pcm;
-    for (;;) {
-        off_t frame = 0;
-        unsigned char* audio = nullptr;
-        size_t bytes = 0;
-        const int r = mpg123_decode_frame(mh, &frame, &audio, &bytes);
-        if (r == MPG123_NEW_FORMAT) continue;
-        if (r != MPG123_OK) break;
-        const auto* s = reinterpret_cast<const int16_t*>(audio);
-        pcm.insert(pcm.end(), s, s + bytes / 2);
-    }
-    mpg123_delete(mh);
-    return pcm;
+    return test_support::reference_decode(mp3).samples;
 }
 
 bool dreq() { return (PORTD & kDreq) != 0; }
@@ -235,6 +215,97 @@ TEST_F(DecoderTest, CountsUnderrunWhenTheFifoRunsDry) {
     stream(mp3.data() + mp3.size() / 2, mp3.size() - mp3.size() / 2);
     while (decoder.playing()) cpu.advance(sim::cycles_from_ms(5));
     EXPECT_EQ(decoder.underruns(), 1u);
+}
+
+// An MP3 stream made by lame from a rising tone, `seconds` long.
+std::vector<uint8_t> encode_tone(const std::string& lame_options, double seconds) {
+    const std::string base = testing::TempDir() + "avio_end_" + std::to_string(::getpid());
+    const uint32_t rate = 44100;
+    const auto frames = static_cast<uint32_t>(seconds * rate);
+    std::vector<uint8_t> wav;
+    const auto put = [&](uint32_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i) wav.push_back(static_cast<uint8_t>(v >> (8 * i)));
+    };
+    wav.insert(wav.end(), {'R', 'I', 'F', 'F'});
+    put(36 + frames * 2, 4);
+    wav.insert(wav.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
+    put(16, 4), put(1, 2), put(1, 2), put(rate, 4), put(rate * 2, 4), put(2, 2), put(16, 2);
+    wav.insert(wav.end(), {'d', 'a', 't', 'a'});
+    put(frames * 2, 4);
+    for (uint32_t i = 0; i < frames; ++i) {
+        const double t = static_cast<double>(i) / rate;
+        put(static_cast<uint16_t>(static_cast<int16_t>(12000 * std::sin(2 * M_PI * (300 + 400 * t) * t))), 2);
+    }
+    std::ofstream(base + ".wav", std::ios::binary).write(reinterpret_cast<const char*>(wav.data()),
+                                                          static_cast<std::streamsize>(wav.size()));
+    const std::string cmd = "lame --silent " + lame_options + " " + base + ".wav " + base + ".mp3";
+    const bool made = std::system(cmd.c_str()) == 0;
+    std::vector<uint8_t> mp3 = made ? read_file(base + ".mp3") : std::vector<uint8_t>{};
+    std::remove((base + ".wav").c_str());
+    std::remove((base + ".mp3").c_str());
+    return mp3;
+}
+
+struct Encoding {
+    const char* name;
+    const char* lame_options;
+};
+
+class EndOfStream : public DecoderTest, public ::testing::WithParamInterface<Encoding> {};
+
+// A reset straight after the last byte cuts what the decoder still holds;
+// the zeros of Finish_VS let it play the whole stream first.
+TEST_P(EndOfStream, IsHeardWholeBeforeTheNextReset) {
+    const std::vector<uint8_t> mp3 = encode_tone(GetParam().lame_options, 1.5);
+    ASSERT_FALSE(mp3.empty()) << "lame failed";
+    const std::vector<int16_t> reference = decode_directly(mp3);
+    decoder.capture_audio(true);
+    decoder.capture_sdi(true);
+
+    Init_VS();
+    stream(mp3.data(), mp3.size());
+    Init_VS();
+    const size_t cut = decoder.pcm().size();
+    EXPECT_LT(cut, reference.size()) << "without the zeros the reset cuts the end";
+
+    stream(mp3.data(), mp3.size());
+    Finish_VS();
+    Init_VS();
+    const std::vector<int16_t>& heard = decoder.pcm();
+    ASSERT_GE(heard.size(), cut + reference.size());
+    EXPECT_TRUE(std::equal(reference.begin(), reference.end(), heard.end() - static_cast<long>(reference.size())))
+        << "the second stream is heard whole, to its last sample";
+    EXPECT_TRUE(std::all_of(heard.begin() + static_cast<long>(cut), heard.end() - static_cast<long>(reference.size()),
+                            [](int16_t s) { return s == 0; }))
+        << "the pause between the streams is silence";
+
+    std::vector<uint8_t> sent = mp3;
+    sent.insert(sent.end(), mp3.begin(), mp3.end());
+    sent.insert(sent.end(), 2048, 0);
+    EXPECT_EQ(decoder.sdi(), sent);
+    EXPECT_EQ(decoder.underruns(), 0u);
+    EXPECT_TRUE(board.violations().empty()) << first_violation();
+}
+
+INSTANTIATE_TEST_SUITE_P(Rates, EndOfStream,
+                         ::testing::Values(Encoding{"Cbr8Mono", "-b 8 -m m"}, Encoding{"Cbr32Mono", "-b 32 -m m"},
+                                           Encoding{"Cbr128", "-b 128"}, Encoding{"Cbr320", "-b 320"},
+                                           Encoding{"Vbr", "-V 4"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A decoder that stops raising DREQ while a stream ends holds the player for
+// one bounded wait, not for ever.
+TEST_F(DecoderTest, FinishGivesUpOnADecoderThatStaysBusy) {
+    test_support::start_tick(cpu);
+    Init_VS();
+    board.unplug(decoder);
+    board.drive(Port::D, 9, false);
+    const sim::Cycle start = board.now();
+    board.stop_at(start + sim::cycles_from_ms(5000));
+    EXPECT_FALSE(cpu.run([] { Finish_VS(); })) << "Finish_VS did not return";
+    EXPECT_GE(board.now() - start, sim::cycles_from_ms(499));
+    EXPECT_LT(board.now() - start, sim::cycles_from_ms(501));
+    EXPECT_EQ(decoder.sdi_bytes(), 0u);
 }
 
 // Bus faults the model must catch: each records a violation naming it.

@@ -20,23 +20,25 @@ using Command = PanelModel::Command;
 
 constexpr uint32_t kReset = 1u << 1, kStrobe = 1u << 3, kSelect = 1u << 4, kDataSelect = 1u << 5;
 
-// The controller set-up the panel needs, in order.
-const std::vector<Command> kInitCommands = {
-    {0xE2, {0x23, 0x02, 0x04}},
-    {0xE0, {0x01}},
-    {0xE0, {0x03}},
-    {0x01, {}},
-    {0xE6, {0x03, 0xFF, 0xFF}},
-    {0xB0, {0x27, 0x00, 0x03, 0x1F, 0x01, 0xDF, 0x00}},
-    {0xB4, {0x03, 0xA0, 0x00, 0x2E, 0x30, 0x00, 0x0F, 0x00}},
-    {0xB6, {0x02, 0x0D, 0x00, 0x10, 0x10, 0x00, 0x08}},
-    {0xBA, {0x0F}},
-    {0xB8, {0x07, 0x01}},
-    {0x36, {0x00}},
-    {0xF0, {0x03}},
-    {0x29, {}},
-    {0xD0, {0x0D}},
-};
+// What the set-up must give the 800 x 480 TFT (values as the SSD1963 takes them).
+constexpr uint8_t kSetPllMn = 0xE2, kSetPll = 0xE0, kSoftReset = 0x01, kSetGpioValue = 0xBA, kSetGpioConf = 0xB8,
+                  kSetPixelInterface = 0xF0, kSetDisplayOn = 0x29;
+constexpr int kColumns = 800, kRows = 480;
+constexpr uint8_t kRgb565 = 0x03;      // 16-bit pixel bus, 5-6-5
+constexpr uint8_t kTftMode = 0x00;
+constexpr uint8_t kPanelData24 = 0x20;  // the panel takes 24-bit colour
+// The pixel clock is three times the controller's reference clock: the PLL
+// (x 36, / 3) gives twelve times it, the shift clock a quarter of that.
+constexpr double kPixelClockPerReference = 3.0;
+
+unsigned be16(uint8_t hi, uint8_t lo) { return (unsigned{hi} << 8) | lo; }
+
+// Position of the first command `code` in the list, or the list's size.
+size_t first_of(const std::vector<Command>& list, uint8_t code) {
+    size_t i = 0;
+    while (i < list.size() && list[i].code != code) i++;
+    return i;
+}
 
 class PanelTest : public ::testing::Test {
 protected:
@@ -63,8 +65,50 @@ protected:
 
 TEST_F(PanelTest, InitSendsTheControllerSetUpWithoutViolation) {
     Init_TFT();
-    EXPECT_EQ(panel.commands(), kInitCommands);
     EXPECT_TRUE(board.violations().empty()) << board.violations().front();
+    const PanelModel::Registers& r = panel.registers();
+
+    // The panel: 800 x 480 TFT taking 24-bit colour; pixels come as RGB565.
+    EXPECT_EQ(be16(r.lcd_mode[2], r.lcd_mode[3]) + 1, unsigned{kColumns});
+    EXPECT_EQ(be16(r.lcd_mode[4], r.lcd_mode[5]) + 1, unsigned{kRows});
+    EXPECT_EQ(r.lcd_mode[1], kTftMode);
+    EXPECT_TRUE(r.lcd_mode[0] & kPanelData24);
+    EXPECT_EQ(r.pixel_interface, kRgb565);
+
+    // The pixel clock: VCO = reference x (M + 1), PLL = VCO / (N + 1), shift
+    // clock = PLL x (F + 1) / 2^20, with the PLL on and locked in.
+    const double pll_per_reference = (r.pll_mn[0] + 1.0) / (r.pll_mn[1] + 1.0);
+    const double fraction = ((unsigned{r.lshift_freq[0]} << 16 | be16(r.lshift_freq[1], r.lshift_freq[2])) + 1.0) / 1048576.0;
+    EXPECT_DOUBLE_EQ(pll_per_reference * fraction, kPixelClockPerReference);
+    EXPECT_EQ(r.pll, 0x03);
+
+    // Lines and frames leave room for the porches and sync pulses beyond the
+    // visible area: 929 clocks a line, 526 lines a frame.
+    const unsigned line = be16(r.hori_period[0], r.hori_period[1]) + 1;
+    const unsigned h_start = be16(r.hori_period[2], r.hori_period[3]);
+    const unsigned h_sync = r.hori_period[4] + 1u;
+    const unsigned frame = be16(r.vert_period[0], r.vert_period[1]) + 1;
+    const unsigned v_start = be16(r.vert_period[2], r.vert_period[3]);
+    const unsigned v_sync = r.vert_period[4] + 1u;
+    EXPECT_EQ(line, 929u);
+    EXPECT_EQ(frame, 526u);
+    EXPECT_GE(line, h_start + kColumns) << "the visible columns fit after the horizontal back porch";
+    EXPECT_GE(frame, v_start + kRows) << "the visible rows fit after the vertical back porch";
+    EXPECT_LT(h_sync, line - kColumns);
+    EXPECT_LT(v_sync, frame - kRows);
+
+    // The order the controller needs: PLL started, then locked in, then a
+    // soft reset before the rest; GPIO levels before their directions;
+    // the display switched on once the pixel format is set.
+    const std::vector<Command>& list = panel.commands();
+    ASSERT_GE(list.size(), 3u);
+    EXPECT_EQ(list[0].code, kSetPllMn);
+    EXPECT_EQ(list[1], (Command{kSetPll, {0x01}}));
+    EXPECT_EQ(list[2], (Command{kSetPll, {0x03}}));
+    EXPECT_EQ(first_of(list, kSoftReset), 3u);
+    EXPECT_LT(first_of(list, kSetGpioValue), first_of(list, kSetGpioConf));
+    EXPECT_LT(first_of(list, kSetPixelInterface), first_of(list, kSetDisplayOn));
+    EXPECT_LT(first_of(list, kSetDisplayOn), list.size());
     EXPECT_EQ(panel.hardware_resets(), 1u);
     EXPECT_EQ(panel.registers().pixel_interface, 3);
     EXPECT_TRUE(panel.registers().display_on);

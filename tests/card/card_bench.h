@@ -2,6 +2,7 @@
 // A simulated board with the tick running and a card model in the socket.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -12,6 +13,13 @@
 #include "sim/card_model.h"
 
 namespace card_test {
+
+using Csd = std::array<uint8_t, 16>;
+
+// CSD registers: version 1 (standard capacity, MMC) with its size fields, and
+// version 2 (high capacity) with C_SIZE in units of 512 KB.
+Csd csd_v1(uint32_t read_bl_len, uint32_t c_size_mult, uint32_t c_size, uint32_t write_bl_len = 9);
+Csd csd_v2(uint32_t c_size);
 
 class CardBench : public ::testing::Test {
 protected:

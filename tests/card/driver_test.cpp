@@ -122,16 +122,32 @@ TEST_F(CardBench, RefusedCallsCauseNoBusTraffic) {
 }
 
 // A byte-addressed card takes sector * 512 in 32 bits: from sector 8,388,608
-// on that would wrap to a low address, so those calls fail without a command.
+// on that would wrap to a low address, so whatever its CSD claims those calls
+// are refused without a command.
 TEST_F(CardBench, ByteAddressedCardRefusesSectorsBeyondItsAddressRange) {
-    insert_ready(CardKind::Sdsc);
-    BYTE buf[512] = {};
+    insert(CardKind::Sdsc);
+    card->set_csd(csd_v2(65'535));  // claims 32 GB
+    ASSERT_EQ(disk_initialize(0), 0);
+    BYTE buf[1024] = {};
     const uint64_t clocked = card->bytes_clocked();
-    EXPECT_EQ(disk_read(0, buf, 0x800000, 1), RES_ERROR);
-    EXPECT_EQ(disk_write(0, buf, 0x800000, 1), RES_ERROR);
-    EXPECT_EQ(disk_write(0, buf, 0xFFFFFFFF, 2), RES_ERROR);
+    EXPECT_EQ(disk_read(0, buf, 0x800000, 1), RES_PARERR);
+    EXPECT_EQ(disk_read(0, buf, 0x7FFFFF, 2), RES_PARERR);
+    EXPECT_EQ(disk_write(0, buf, 0x800000, 1), RES_PARERR);
+    EXPECT_EQ(disk_write(0, buf, 0xFFFFFFFF, 2), RES_PARERR);
     EXPECT_EQ(card->bytes_clocked(), clocked);
     EXPECT_EQ(card->bytes_written(), 0u);
+}
+
+// Every transfer is checked against the capacity read at initialisation: a
+// card whose CSD gives none (2 TB and more) is not brought up.
+TEST_F(CardBench, CardWithoutAUsableCapacityIsNotUsed) {
+    insert(CardKind::Sdhc);
+    card->set_csd(csd_v2(0x3FFFFF));
+    EXPECT_EQ(disk_initialize(0), STAT_NOINIT);
+    EXPECT_EQ(board.peek(0xBF805800u) & SPICON_ON, 0u) << "SPI1 left on";
+    EXPECT_FALSE(chip_selected());
+    BYTE buf[512];
+    EXPECT_EQ(disk_read(0, buf, 0, 1), RES_NOTRDY);
 }
 
 // The identification must end within 1 s of CMD0, whatever the kind.
@@ -170,7 +186,12 @@ INSTANTIATE_TEST_SUITE_P(Card, Identification,
                                            IdentifyCase{CardKind::SdV1, 1050, false, false},
                                            IdentifyCase{CardKind::Mmc, 950, false, true},
                                            IdentifyCase{CardKind::Mmc, 1050, false, false},
-                                           IdentifyCase{CardKind::Sdhc, 10, true, false}));
+                                           IdentifyCase{CardKind::Sdhc, 10, true, false}),
+                         [](const auto& info) {
+                             const IdentifyCase& c = info.param;
+                             return std::string(sim::card_kind_name(c.kind)) + "_idle_" + std::to_string(c.idle_ms) +
+                                    "ms" + (c.stuck ? "_stuck" : "");
+                         });
 
 TEST_F(CardBench, WaitsHalfASecondForABusyCard) {
     insert_ready(CardKind::Sdhc);

@@ -107,10 +107,30 @@ TEST_F(CardBench, PowerCutBetweenSingleSectorWrites) {
     EXPECT_EQ(image_sectors(302, 1), std::vector<uint8_t>(512, 0));
 }
 
-// Reading past the end of the card: the sectors before the end arrive, the
-// card's error token ends the transfer, and the result is an error.
-TEST_F(CardBench, ReadRunningPastTheEndKeepsTheSectorsBeforeIt) {
+// Transfers that do not fit inside the card's capacity are refused before
+// any command is sent.
+TEST_F(CardBench, TransfersBeyondTheCardAreRefusedBeforeAnyCommand) {
     insert_ready(CardKind::Sdsc);
+    const DWORD last = static_cast<DWORD>(card->sectors() - 1);
+    fill_image(last, 1, 0x5C);
+    std::vector<uint8_t> buf(3 * 512, 0xA5);
+    const uint64_t clocked = card->bytes_clocked();
+    EXPECT_EQ(disk_read(0, buf.data(), last, 3), RES_PARERR);
+    EXPECT_EQ(disk_read(0, buf.data(), last + 1, 1), RES_PARERR);
+    EXPECT_EQ(disk_write(0, buf.data(), last, 2), RES_PARERR);
+    EXPECT_EQ(card->bytes_clocked(), clocked);
+    EXPECT_EQ(buf, std::vector<uint8_t>(3 * 512, 0xA5));
+    EXPECT_EQ(disk_read(0, buf.data(), last, 1), RES_OK);
+    EXPECT_EQ(std::vector<uint8_t>(buf.begin(), buf.begin() + 512), pattern_sectors(last, 1, 0x5C));
+}
+
+// A card whose CSD claims more than it holds: a read running past its real
+// end delivers the sectors before it, the card's error token ends the
+// transfer, and the result is an error.
+TEST_F(CardBench, ReadRunningPastTheEndKeepsTheSectorsBeforeIt) {
+    insert(CardKind::Sdhc);  // 8 MB: C_SIZE 15
+    card->set_csd(csd_v2(16));
+    ASSERT_EQ(disk_initialize(0), 0);
     const DWORD last = static_cast<DWORD>(card->sectors() - 1);
     fill_image(last, 1, 0x5C);
     std::vector<uint8_t> buf(3 * 512, 0xA5);

@@ -10,36 +10,6 @@ namespace card_test {
 namespace {
 
 using sim::CardKind;
-using Csd = std::array<uint8_t, 16>;
-
-// Sets bits hi..lo of a 128-bit register numbered from its top bit.
-void put(Csd& r, int hi, int lo, uint32_t v) {
-    for (int bit = lo; bit <= hi; ++bit) {
-        const size_t byte = 15 - static_cast<size_t>(bit / 8);
-        const auto mask = static_cast<uint8_t>(1u << (bit % 8));
-        r[byte] = static_cast<uint8_t>(((v >> (bit - lo)) & 1u) ? (r[byte] | mask) : (r[byte] & ~mask));
-    }
-}
-
-Csd csd_v1(uint32_t read_bl_len, uint32_t c_size_mult, uint32_t c_size, uint32_t write_bl_len = 9) {
-    Csd r{};
-    put(r, 83, 80, read_bl_len);
-    put(r, 73, 62, c_size);
-    put(r, 49, 47, c_size_mult);
-    put(r, 46, 46, 1);
-    put(r, 45, 39, 127);
-    put(r, 25, 22, write_bl_len);
-    return r;
-}
-
-Csd csd_v2(uint32_t c_size) {
-    Csd r{};
-    put(r, 127, 126, 1);
-    put(r, 83, 80, 9);
-    put(r, 69, 48, c_size);
-    return r;
-}
-
 struct CountCase {
     const char* name;
     Csd csd;

@@ -3,7 +3,7 @@
 // masking, shadow registers, the core timer and WAIT.
 #include <gtest/gtest.h>
 
-#include "mips_asm.h"
+#include "workloads/mips_asm.h"
 #include "test_host.h"
 
 namespace {

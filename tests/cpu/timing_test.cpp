@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "mips_asm.h"
+#include "workloads/mips_asm.h"
 #include "test_host.h"
 
 namespace {

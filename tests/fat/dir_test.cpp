@@ -98,7 +98,7 @@ TEST_F(Dir, GrowthAppendsZeroedCluster)
     mount(s);
     make_subdir(0, "SUB        ", 10);
     // Leave garbage where the next cluster will be allocated.
-    std::memset(disk->sector(geo.database + 9 * 4), 0xAA, 4 * 512);
+    for (DWORD k = 0; k < 4; k++) std::memset(disk->sector(geo.database + 9 * 4 + k), 0xAA, 512);
     cursor(10);
     ASSERT_EQ(dir_sdi(&dj, 63), FR_OK);
     EXPECT_EQ(dir_next(&dj, 0), FR_NO_FILE);

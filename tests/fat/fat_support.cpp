@@ -17,7 +17,19 @@ DWORD fat_bytes(int bits, DWORD entries)
     return entries * static_cast<DWORD>(bits / 8);
 }
 
-void put_entry(BYTE* fat, int bits, DWORD n, DWORD val)
+// Byte `i` of a FAT: in a buffer, or on a RAM disk from sector `first` on.
+struct FatBytes {
+    BYTE* buf = nullptr;
+    RamDisk* disk = nullptr;
+    DWORD first = 0;
+    BYTE& operator[](std::size_t i) const
+    {
+        if (buf) return buf[i];
+        return disk->sector(static_cast<DWORD>(first + i / 512))[i % 512];
+    }
+};
+
+void put_entry(const FatBytes& fat, int bits, DWORD n, DWORD val)
 {
     if (bits == 12) {
         const DWORD bc = n + n / 2;
@@ -28,11 +40,10 @@ void put_entry(BYTE* fat, int bits, DWORD n, DWORD val)
             fat[bc] = static_cast<BYTE>(val);
             fat[bc + 1] = static_cast<BYTE>((fat[bc + 1] & 0xF0) | ((val >> 8) & 0x0F));
         }
-    } else if (bits == 16) {
-        st_word(fat + n * 2, static_cast<WORD>(val));
-    } else {
-        st_dword(fat + n * 4, val);
+        return;
     }
+    const DWORD width = static_cast<DWORD>(bits / 8);
+    for (DWORD i = 0; i < width; i++) fat[n * width + i] = static_cast<BYTE>(val >> (8 * i));
 }
 
 } // namespace
@@ -99,12 +110,14 @@ std::unique_ptr<RamDisk> build_volume(const VolumeSpec& s)
 
     std::vector<BYTE> fat(static_cast<std::size_t>(g.fatsz) * 512, 0);
     const DWORD eoc = s.fat_bits == 12 ? 0xFFF : s.fat_bits == 16 ? 0xFFFF : 0x0FFFFFFF;
-    put_entry(fat.data(), s.fat_bits, 0, (eoc & ~0xFFu) | 0xF8);
-    put_entry(fat.data(), s.fat_bits, 1, eoc);
+    const FatBytes bytes{fat.data()};
+    put_entry(bytes, s.fat_bits, 0, (eoc & ~0xFFu) | 0xF8);
+    put_entry(bytes, s.fat_bits, 1, eoc);
     if (s.fat_bits == 32 && s.root_clus >= 2 && s.root_clus < s.clusters + 2)
-        put_entry(fat.data(), s.fat_bits, s.root_clus, eoc);
+        put_entry(bytes, s.fat_bits, s.root_clus, eoc);
     for (BYTE i = 0; i < s.n_fats; i++)
-        std::memcpy(disk->sector(g.fatbase + i * g.fatsz), fat.data(), fat.size());
+        for (DWORD k = 0; k < g.fatsz; k++)
+            std::memcpy(disk->sector(g.fatbase + i * g.fatsz + k), fat.data() + std::size_t{k} * 512, 512);
     return disk;
 }
 
@@ -128,22 +141,24 @@ void MountedVolume::mount_disk(std::unique_ptr<RamDisk> d)
 
 DWORD MountedVolume::fat_entry(DWORD clst) const
 {
-    const BYTE* fat = disk->bytes().data() + static_cast<std::size_t>(fs.fatbase) * 512;
+    const FatBytes fat{nullptr, disk.get(), fs.fatbase};
     switch (fs.fs_type) {
     case FS_FAT12: {
         const DWORD bc = clst + clst / 2;
         const DWORD w = fat[bc] | (fat[bc + 1] << 8);
         return (clst & 1) ? w >> 4 : w & 0xFFF;
     }
-    case FS_FAT16: return ld_word(fat + clst * 2);
-    default: return ld_dword(fat + clst * 4);
+    case FS_FAT16: return fat[clst * 2] | (fat[clst * 2 + 1] << 8);
+    default:
+        return static_cast<DWORD>(fat[clst * 4]) | (static_cast<DWORD>(fat[clst * 4 + 1]) << 8) |
+               (static_cast<DWORD>(fat[clst * 4 + 2]) << 16) | (static_cast<DWORD>(fat[clst * 4 + 3]) << 24);
     }
 }
 
 void MountedVolume::set_fat_entry(DWORD clst, DWORD val)
 {
     for (BYTE i = 0; i < fs.n_fats; i++)
-        put_entry(disk->bytes().data() + (static_cast<std::size_t>(fs.fatbase) + i * fs.fsize) * 512,
+        put_entry(FatBytes{nullptr, disk.get(), fs.fatbase + i * fs.fsize},
                   fs.fs_type == FS_FAT12 ? 12 : fs.fs_type == FS_FAT16 ? 16 : 32, clst, val);
 }
 

@@ -13,7 +13,11 @@
 #include <gtest/gtest.h>
 
 #include "fatfs/ff_private.h"
+#include "fatfs/host/fake_clock.h"
 #include "fatfs/host/ramdisk.h"
+
+// The module's internals, for tests that drive them directly.
+using namespace ff;
 
 // Geometry of a hand-built volume. The FAT size and total size follow from the
 // cluster count, so a test can ask for an exact number of clusters.

@@ -131,7 +131,7 @@ TEST_F(File, CreateInFullRootDirectory)
     VolumeSpec s;
     s.root_entries = 16;
     mount(s);
-    for (int i = 0; i < 16; i++) write_file(("F" + std::to_string(i)).c_str(), {});
+    for (int i = 0; i < 16; i++) write_file((std::string("F") + std::to_string(i)).c_str(), {});
     FIL f;
     EXPECT_EQ(f_open(&f, "ONEMORE", FM_OPEN_ALWAYS), FR_NO_FILE);
 }
@@ -384,6 +384,53 @@ TEST_F(File, FailedSyncKeepsObjectOpen)
     EXPECT_TRUE(f.flag & FM_DIRTY);
     ASSERT_EQ(f_close(&f), FR_OK);
     EXPECT_EQ(read_file("Q.BIN"), (std::vector<BYTE> {'A', 'B', 'C', 'D'}));
+}
+
+// The entry counts as written only once the volume flush has succeeded:
+// after a failed flush the next f_sync writes it again instead of reporting
+// success with nothing on the medium.
+TEST_F(File, FailedVolumeFlushIsRetriedByTheNextSync)
+{
+    FIL f;
+    UINT bw;
+    ASSERT_EQ(f_open(&f, "S.BIN", FM_WRITE | FM_CREATE_NEW), FR_OK);
+    ASSERT_EQ(f_write(&f, "ABCD", 4, &bw), FR_OK);
+    disk->fail_ioctl(IOCTL_SYNC);
+    EXPECT_EQ(f_sync(&f), FR_DISK_ERR);
+    EXPECT_TRUE(f.flag & FM_WRITTEN);
+
+    disk->clear_faults();
+    disk->clear_calls();
+    EXPECT_EQ(f_sync(&f), FR_OK);
+    EXPECT_FALSE(f.flag & FM_WRITTEN);
+    EXPECT_EQ(disk->count(DiskOp::Write), 1u) << "the entry's sector again";
+    EXPECT_EQ(disk->count(DiskOp::Ioctl, RES_OK), 1u) << "and the flush";
+    ASSERT_EQ(f_close(&f), FR_OK);
+    EXPECT_EQ(read_file("S.BIN"), (std::vector<BYTE>{'A', 'B', 'C', 'D'}));
+}
+
+// A failed FSInfo write is reported, and the next flush writes it again.
+TEST_F(MountedVolume, FailedFsinfoWriteIsReportedAndRetried)
+{
+    VolumeSpec s;
+    s.fat_bits = 32;
+    s.clusters = 70000;
+    s.rsvd = 8;
+    s.fsi_free = s.clusters - 1;  // all but the root directory's cluster
+    s.fsi_next = 2;
+    mount(s);
+    const DWORD fsinfo = s.bsect + s.fsinfo;
+    FIL f;
+    UINT bw;
+    ASSERT_EQ(f_open(&f, "F.BIN", FM_WRITE | FM_CREATE_NEW), FR_OK);
+    ASSERT_EQ(f_write(&f, "ABCD", 4, &bw), FR_OK);  // takes a cluster: the free count changes
+    disk->fail_sector(DiskOp::Write, fsinfo);
+    EXPECT_EQ(f_close(&f), FR_DISK_ERR);
+    EXPECT_EQ(ld_dword(disk->sector(fsinfo) + FSI_Free_Count), s.clusters - 1);
+
+    disk->clear_faults();
+    EXPECT_EQ(f_close(&f), FR_OK);
+    EXPECT_EQ(ld_dword(disk->sector(fsinfo) + FSI_Free_Count), s.clusters - 2);
 }
 
 TEST_F(File, TruncateCases)

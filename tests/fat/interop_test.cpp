@@ -95,8 +95,8 @@ protected:
         };
         const auto sizes = boundary_sizes();
         for (std::size_t i = 0; i < sizes.size(); i++) {
-            add("S" + std::to_string(i) + ".BIN", sizes[i]);
-            add("A/B/C/D" + std::to_string(i) + ".DAT", sizes[i]);
+            add(std::string("S") + std::to_string(i) + ".BIN", sizes[i]);
+            add(std::string("A/B/C/D") + std::to_string(i) + ".DAT", sizes[i]);
         }
         for (int i = 0; i < 40; i++) add("A/MANY/F" + std::to_string(i) + ".TXT", 100 + i);  // multi-sector dir
         add("A/B/NOEXT", 1234);

@@ -58,10 +58,7 @@ DWORD VolumeTest::first_cluster(const std::string& path)
 {
     DIR dj;
     BYTE sfn[12];
-    const TCHAR* p = path.c_str();
-    EXPECT_EQ(chk_mounted(&p, &dj.fs, 0), FR_OK);
-    dj.fn = sfn;
-    EXPECT_EQ(follow_path(&dj, p), FR_OK) << path;
+    EXPECT_EQ(resolve(&dj, sfn, path.c_str(), 0), FR_OK) << path;
     return dj.dir ? ld_clust(dj.dir) : 0;
 }
 

@@ -10,7 +10,11 @@
 
 #include "fatfs/ff.h"
 #include "fatfs/ff_private.h"
+#include "fatfs/host/fake_clock.h"
 #include "fatfs/host/ramdisk.h"
+
+// The module's internals, for tests that drive them directly.
+using namespace ff;
 
 // Volume sizes used by the suites (whole-card, no partition table).
 struct VolumeShape {

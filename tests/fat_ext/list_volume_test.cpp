@@ -134,6 +134,7 @@ protected:
 };
 
 struct CwdCase {
+    const char* name;
     const char* chdir;   // path given to f_chdir (after starting in the root)
     UINT size;           // buffer size
     FRESULT res;
@@ -141,15 +142,15 @@ struct CwdCase {
 };
 
 const CwdCase CWDS[] = {
-    {"/", 4, FR_OK, "0:/"},
-    {"/", 3, FR_NOT_ENOUGH_CORE, ""},
-    {"/", 1, FR_NOT_ENOUGH_CORE, ""},
-    {"/DIR/SUB", 11, FR_OK, "0:/DIR/SUB"},
-    {"/DIR/SUB", 10, FR_NOT_ENOUGH_CORE, ""},
-    {"DIR/SUB/LEAF.EXT", 64, FR_OK, "0:/DIR/SUB/LEAF.EXT"},
-    {"DIR/SUB/LEAF.EXT/..", 64, FR_OK, "0:/DIR/SUB"},
-    {"/DIR/..", 64, FR_OK, "0:/"},
-    {"0:/DIR/./SUB/../.", 64, FR_OK, "0:/DIR"},
+    {"RootFits", "/", 4, FR_OK, "0:/"},
+    {"RootOneShort", "/", 3, FR_NOT_ENOUGH_CORE, ""},
+    {"RootTerminatorOnly", "/", 1, FR_NOT_ENOUGH_CORE, ""},
+    {"TwoLevelsFit", "/DIR/SUB", 11, FR_OK, "0:/DIR/SUB"},
+    {"TwoLevelsOneShort", "/DIR/SUB", 10, FR_NOT_ENOUGH_CORE, ""},
+    {"ThreeLevelsRelative", "DIR/SUB/LEAF.EXT", 64, FR_OK, "0:/DIR/SUB/LEAF.EXT"},
+    {"DotDotFromLeaf", "DIR/SUB/LEAF.EXT/..", 64, FR_OK, "0:/DIR/SUB"},
+    {"DotDotToRoot", "/DIR/..", 64, FR_OK, "0:/"},
+    {"DriveDotsAndDotDots", "0:/DIR/./SUB/../.", 64, FR_OK, "0:/DIR"},
 };
 
 class CwdTable : public CwdTest, public ::testing::WithParamInterface<CwdCase> {};
@@ -164,7 +165,8 @@ TEST_P(CwdTable, TextAndBufferLimit)
     EXPECT_EQ(buf[c.size], '#') << "nothing written past the given size";
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, CwdTable, ::testing::ValuesIn(CWDS));
+INSTANTIATE_TEST_SUITE_P(Cases, CwdTable, ::testing::ValuesIn(CWDS),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(CwdTest, ZeroSizedBufferIsNotWritten)
 {

@@ -2,20 +2,55 @@
 // writes checked by fsck.fat and mtools.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "fatfs/ff.h"
 #include "fatfs/ff_private.h"
-#include "sparse_disk.h"
+#include "fatfs/host/instrumented_disk.h"
+#include "fatfs/host/memory_disk.h"
+
+using namespace ff;
 
 namespace {
 
-SparseDisk& disk() { return SparseDisk::drive(); }
+// A card of any size in memory (only what is written takes room), seen
+// through the recording wrapper as drive 0.
+struct Card {
+    MemoryDisk medium;
+    InstrumentedDisk drive{medium};
+    Card() { drive.attach(0); }
+
+    // A blank card of `sectors` sectors, nothing recorded, no faults.
+    void reset(DWORD sectors)
+    {
+        medium.reset(sectors);
+        medium.set_erase_block(1);
+        medium.set_write_protect(false);
+        drive.clear_calls();
+        drive.clear_faults();
+    }
+    bool wrote_outside() const { return drive.count(DiskOp::Write, RES_PARERR) != 0; }
+    bool wrote_nothing() const { return drive.written_sectors().empty(); }
+    DWORD highest_written() const
+    {
+        DWORD top = 0;
+        for (DWORD s : drive.written_sectors()) top = std::max(top, s);
+        return top;
+    }
+};
+
+Card& card()
+{
+    static Card c;
+    return c;
+}
 
 DWORD le16(const BYTE* p) { return ld_word(p); }
 DWORD le32(const BYTE* p) { return ld_dword(p); }
@@ -49,8 +84,8 @@ Layout mount_layout()
 
 FRESULT format(DWORD sectors, BYTE sfd, UINT au, DWORD block = 1)
 {
-    disk().reset(sectors);
-    disk().block_size = block;
+    card().reset(sectors);
+    card().medium.set_erase_block(block);
     static FATFS fs;
     f_mount(0, &fs);
     return f_mkfs(0, sfd, au);
@@ -108,14 +143,14 @@ TEST_P(MkfsLayout, WritesTheWorkedOutGeometry)
 {
     const LayoutCase& c = GetParam();
     ASSERT_EQ(format(c.card, c.sfd, c.au, c.block), c.res);
-    EXPECT_FALSE(disk().wrote_outside);
+    EXPECT_FALSE(card().wrote_outside());
     if (c.res != FR_OK) {
-        EXPECT_EQ(disk().writes, 0u) << "a refused format writes nothing";
+        EXPECT_TRUE(card().wrote_nothing()) << "a refused format writes nothing";
         return;
     }
     const DWORD b_vol = c.sfd ? 0 : 63;
     const DWORD n_vol = c.card - b_vol;
-    const BYTE* bs = disk().sector(b_vol);
+    const BYTE* bs = card().medium.sector(b_vol);
     EXPECT_EQ(le16(bs + BPB_BytsPerSec), 512u);
     EXPECT_EQ(bs[BPB_NumFATs], 1);
     EXPECT_EQ(le32(bs + BPB_HiddSec), b_vol);
@@ -132,7 +167,7 @@ TEST_P(MkfsLayout, WritesTheWorkedOutGeometry)
     if (c.n_fat) { EXPECT_EQ(n_fat, c.n_fat); }
 
     if (c.sfd == 0) {
-        const BYTE* mbr = disk().sector(0);
+        const BYTE* mbr = card().medium.sector(0);
         EXPECT_EQ(mbr[MBR_Table + PTE_System], c.sys);
         EXPECT_EQ(le32(mbr + MBR_Table + PTE_StLba), 63u);
         EXPECT_EQ(le32(mbr + MBR_Table + PTE_SizLba), n_vol);
@@ -149,7 +184,7 @@ TEST_P(MkfsLayout, WritesTheWorkedOutGeometry)
     if (c.block > 1 && c.block <= 32768) { EXPECT_EQ(l.database % c.block, 0u) << "data area on an erase block"; }
     // The free count: FSInfo on FAT32 (all but the root cluster); counted on FAT12/16.
     EXPECT_EQ(l.free_count, c.fs_type == 3 ? l.clusters - 1 : l.clusters);
-    EXPECT_LE(disk().highest_written, c.card - 1);
+    EXPECT_LE(card().highest_written(), c.card - 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cards, MkfsLayout, ::testing::ValuesIn(LAYOUTS),
@@ -158,27 +193,27 @@ INSTANTIATE_TEST_SUITE_P(Cards, MkfsLayout, ::testing::ValuesIn(LAYOUTS),
 TEST(Mkfs, Fat32SystemSectors)
 {
     ASSERT_EQ(format(15523840, 0, 0, 8192), FR_OK);
-    const BYTE* bs = disk().sector(63);
-    const BYTE* backup = disk().sector(63 + 6);
+    const BYTE* bs = card().medium.sector(63);
+    const BYTE* backup = card().medium.sector(63 + 6);
     EXPECT_EQ(std::vector<BYTE>(bs, bs + 512), std::vector<BYTE>(backup, backup + 512));
     EXPECT_EQ(le32(bs + BPB_RootClus), 2u);
     EXPECT_EQ(le16(bs + BPB_FSInfo), 1u);
     EXPECT_EQ(le16(bs + BPB_BkBootSec), 6u);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(bs + BS_FilSysType32), 8), "FAT32   ");
     for (DWORD s : {63u + 1, 63u + 7}) {
-        const BYTE* fsi = disk().sector(s);
+        const BYTE* fsi = card().medium.sector(s);
         EXPECT_EQ(le32(fsi + FSI_LeadSig), FSI_LEAD_SIG_VALUE);
         EXPECT_EQ(le32(fsi + FSI_StrucSig), FSI_STRUC_SIG_VALUE);
         EXPECT_EQ(le32(fsi + FSI_Free_Count), 242431u);
         EXPECT_EQ(le32(fsi + FSI_Nxt_Free), 2u);
     }
     // FAT: reserved entries, then the root cluster's end mark.
-    const BYTE* fat = disk().sector(6296);
+    const BYTE* fat = card().medium.sector(6296);
     EXPECT_EQ(le32(fat + 0), 0xFFFFFFF8u);
     EXPECT_EQ(le32(fat + 4), 0xFFFFFFFFu);
     EXPECT_EQ(le32(fat + 8), 0x0FFFFFFFu);
     // Partition entry CHS: end cylinder 966 (bits 8-9 in the sector byte).
-    const BYTE* pte = disk().sector(0) + MBR_Table;
+    const BYTE* pte = card().medium.sector(0) + MBR_Table;
     EXPECT_EQ(pte[1], 1);
     EXPECT_EQ(pte[2], 1);
     EXPECT_EQ(pte[5], 254);
@@ -188,27 +223,47 @@ TEST(Mkfs, Fat32SystemSectors)
 
 TEST(Mkfs, RefusesBadArgumentsAndStates)
 {
-    disk().reset(65599);
+    card().reset(65599);
     static FATFS fs;
     f_mount(0, &fs);
     EXPECT_EQ(f_mkfs(1, 0, 0), FR_INVALID_DRIVE);
     EXPECT_EQ(f_mkfs(0, 2, 0), FR_INVALID_PARAMETER);
-    disk().protect = true;
+    card().medium.set_write_protect(true);
     EXPECT_EQ(f_mkfs(0, 0, 0), FR_WRITE_PROTECTED);
-    disk().protect = false;
+    card().medium.set_write_protect(false);
     f_mount(0, nullptr);
     EXPECT_EQ(f_mkfs(0, 0, 0), FR_NOT_ENABLED);
-    EXPECT_EQ(disk().writes, 0u);
+    EXPECT_TRUE(card().wrote_nothing());
 }
 
 TEST(Mkfs, FailedBlockQueryMeansNoAlignment)
 {
-    disk().reset(3906250);
-    disk().block_query_fails = true;
+    card().reset(3906250);
+    card().drive.fail_ioctl(IOCTL_BLOCK_SIZE);
     static FATFS fs;
     f_mount(0, &fs);
     ASSERT_EQ(f_mkfs(0, 0, 0), FR_OK);
-    EXPECT_EQ(le16(disk().sector(63) + BPB_FATSz16), 239u);
+    EXPECT_EQ(le16(card().medium.sector(63) + BPB_FATSz16), 239u);
+}
+
+// Whichever sector fails to be written (the partition table, a FAT or root
+// directory sector, FSInfo and its copy, the backup or the real boot
+// sector), the format reports the failure.
+TEST(Mkfs, EveryFailedWriteIsReported)
+{
+    for (const auto& [card_sectors, sfd, au] : {std::tuple<DWORD, BYTE, UINT>{70000, 1, 512}, {20000, 0, 0}}) {
+        ASSERT_EQ(format(card_sectors, sfd, au), FR_OK);
+        std::vector<DWORD> written = card().drive.written_sectors();
+        std::sort(written.begin(), written.end());
+        written.erase(std::unique(written.begin(), written.end()), written.end());
+        for (DWORD s : written) {
+            card().reset(card_sectors);
+            card().drive.fail_sector(DiskOp::Write, s);
+            static FATFS fs;
+            f_mount(0, &fs);
+            EXPECT_EQ(f_mkfs(0, sfd, au), FR_DISK_ERR) << card_sectors << " sectors, write of sector " << s;
+        }
+    }
 }
 
 // --- Interoperability with fsck.fat and mtools -----------------------------
@@ -266,7 +321,7 @@ protected:
     void expect_fsck_clean(DWORD b_vol)
     {
         const std::string vol = dir_ + "/vol.img";
-        ASSERT_TRUE(disk().save(vol, b_vol));
+        ASSERT_TRUE(card().medium.save_raw(vol, b_vol));
         std::string out;
         EXPECT_EQ(run("fsck.fat -n " + vol, &out), 0) << out;
     }
@@ -282,7 +337,7 @@ TEST_P(MkfsInterop, FsckCleanAndMtoolsReadsAndWrites)
 
     // mtools writes a directory and a file of a few clusters into the new volume.
     const std::string img = dir_ + "/card.img";
-    ASSERT_TRUE(disk().save(img));
+    ASSERT_TRUE(card().medium.save_raw(img));
     const std::string target = "-i " + img + "@@" + std::to_string(b_vol * 512) + " ";
     std::string payload;
     for (int i = 0; i < 70000; i++) payload += static_cast<char>('A' + i % 23);
@@ -296,7 +351,7 @@ TEST_P(MkfsInterop, FsckCleanAndMtoolsReadsAndWrites)
     EXPECT_NE(out.find("DATA"), std::string::npos) << out;
 
     // The module reads mtools' file and writes one of its own.
-    ASSERT_TRUE(disk().load(img));
+    ASSERT_TRUE(card().medium.load_raw(img));
     static FATFS fs;
     ASSERT_EQ(f_mount(0, &fs), FR_OK);
     FIL f;
@@ -311,7 +366,7 @@ TEST_P(MkfsInterop, FsckCleanAndMtoolsReadsAndWrites)
     UINT bw = 0;
     ASSERT_EQ(f_write(&f, payload.data(), 5000, &bw), FR_OK);
     ASSERT_EQ(f_close(&f), FR_OK);
-    ASSERT_TRUE(disk().save(img));
+    ASSERT_TRUE(card().medium.save_raw(img));
 
     ASSERT_EQ(run("mcopy -n " + target + "::/SUB/MINE.TXT " + dir_ + "/mine.txt", &out), 0) << out;
     std::ifstream in(dir_ + "/mine.txt", std::ios::binary);

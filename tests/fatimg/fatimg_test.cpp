@@ -277,9 +277,12 @@ TEST_P(RandomSequence, MatchesModelAndFsckIsClean)
     expect_fsck_clean(make.find("--sfd") == std::string::npos && make.find("mkfs.fat") == std::string::npos ? 63 * 512 : 0);
 }
 
+const char* const RANDOM_SEQUENCE_NAMES[] = {"fatimg_24M", "mkfs_fat_16M", "fatimg_40M_whole_card_512_au"};
+
 INSTANTIATE_TEST_SUITE_P(Images, RandomSequence,
                          ::testing::Values("fatimg {img} mkfs --size 24M", "mkfs.fat -F 16 -C {img} 16384",
-                                           "fatimg {img} mkfs --size 40M --sfd --au 512"));
+                                           "fatimg {img} mkfs --size 40M --sfd --au 512"),
+                         [](const auto& info) { return std::string(RANDOM_SEQUENCE_NAMES[info.index]); });
 
 TEST_F(FatimgTest, FailuresNameCommandPathAndResult)
 {
@@ -296,30 +299,178 @@ TEST_F(FatimgTest, FailuresNameCommandPathAndResult)
         {"rm /D", 1, "fatimg: rm: /D: FR_DENIED "},
         {"mkdir /D", 1, "fatimg: mkdir: /D: FR_EXIST "},
         {"ls /X/Y", 1, "fatimg: ls: /X/Y: FR_NO_PATH "},
-        {"cat /D", 1, "fatimg: cat: /D: FR_NO_FILE "},
+        {"cat /D", 1, "fatimg: cat: /D: is a directory, not a file"},
         {"stat /toolongname.txt", 1, "fatimg: stat: /toolongname.txt: FR_INVALID_NAME "},
         {"mv /D /D/E", 1, "fatimg: mv: /D -> /D/E: FR_INVALID_NAME "},
-        {"put /nonexistent/file /X", 3, "fatimg: put: /nonexistent/file: "},
+        {"put /nonexistent/file /X", 3, "fatimg: put: /nonexistent/file: No such file or directory"},
+        {"put {f} /D", 1, "fatimg: put: /D: FR_DENIED (a directory has that name)"},
         {"frobnicate", 2, "fatimg: unknown command 'frobnicate'"},
         {"rm", 2, "fatimg: rm: expects PATH"},
         {"attrib /D/F +x", 2, "fatimg: attrib: bad attribute change: +x"},
         {"touch /D/F --date 2021-13-01", 2, "fatimg: touch: bad --date"},
-        {"mkfs --au 3", 1, "fatimg: mkfs: "},
+        {"mkfs --au 3", 2, "fatimg: mkfs: --au 3: the cluster size must be a power of 2 from 512 to 64K"},
+        {"mkfs --au 256", 2, "fatimg: mkfs: --au 256: the cluster size"},
+        {"mkfs --au 128K", 2, "fatimg: mkfs: --au 131072: the cluster size"},
+        {"mkfs --size 60K", 2, "fatimg: mkfs: --size 60K is below the smallest volume (64K)"},
+        {"mkfs --size 4M --au 512 --size 2080K", 1,
+         "fatimg: mkfs: {img}: FR_MKFS_ABORTED (size 2080K: with clusters of 512 bytes the count lands below the "
+         "FAT16 minimum of 4086 once the tables are counted; choose another --size or --au)"},
+        {"mkfs --size 1T --au 512", 1, "fatimg: mkfs: {img}: FR_MKFS_ABORTED (size 1T: 2147483585 clusters of 512 "
+                                       "bytes are more than FAT32 can number (268435445); choose larger clusters "
+                                       "with --au)"},
     };
     for (const auto& c : cases) {
-        const Result r = fatimg(c.args);
+        std::string err = c.err, args = c.args;
+        if (const size_t at = err.find("{img}"); at != std::string::npos) err.replace(at, 5, img_);
+        if (const size_t at = args.find("{f}"); at != std::string::npos) args.replace(at, 3, local("f"));
+        const Result r = fatimg(args);
         EXPECT_EQ(r.rc, c.rc) << c.args;
-        EXPECT_EQ(r.err.rfind(c.err, 0), 0u) << c.args << ": " << r.err;
+        EXPECT_EQ(r.err.rfind(err, 0), 0u) << c.args << ": " << r.err;
         if (c.rc == 1) { EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << "one line: " << r.err; }
     }
-    // FR_MKFS_ABORTED-style results from mkfs, and a missing image.
-    EXPECT_NE(fatimg("mkfs --au 3").err.find("FR_INVALID_PARAMETER"), std::string::npos);
-    const Result missing = sh(std::string(FATIMG_PATH) + " " + local("none.img") + " ls");
-    EXPECT_EQ(missing.rc, 3);
-    EXPECT_NE(missing.err.find("none.img"), std::string::npos);
+    // What the image is, when it is none: the cause, never "Success".
+    const struct {
+        std::string image;
+        const char* says;
+    } not_images[] = {
+        {local("none.img"), "none.img: No such file or directory"},
+        {"/dev/null", "/dev/null: a character device, not a disk image or a card"},
+        {dir_, "a directory, not a disk image or a card"},
+    };
+    for (const auto& n : not_images) {
+        const Result r = sh(std::string(FATIMG_PATH) + " " + n.image + " ls");
+        EXPECT_EQ(r.rc, 3) << n.image;
+        EXPECT_NE(r.err.find(n.says), std::string::npos) << r.err;
+    }
     const Result notfat = sh("truncate -s 1M " + local("zero.img") + " && " + FATIMG_PATH + " " + local("zero.img") + " ls");
     EXPECT_EQ(notfat.rc, 1);
     EXPECT_NE(notfat.err.find("FR_NO_FILESYSTEM"), std::string::npos);
+}
+
+// Every failing command leaves the image and the local files as they were:
+// the local side is checked before the volume is touched, a file on the
+// volume is replaced only by a complete copy, a local file only by a
+// complete copy, a format only by a complete new image.
+TEST_F(FatimgTest, FailuresLeaveImageAndLocalFilesAsTheyWere)
+{
+    ok("mkfs --size 2M --sfd");
+    ok("mkdir /D");
+    spit(local("song"), blob(1200 << 10, 1));  // more than half the volume
+    ok("put " + local("song") + " /LOL.MP3");
+    spit(local("keep.txt"), "keep\n");
+    fs::create_directory(local("folder"));
+    spit(local("bigger"), blob(1300 << 10, 2));  // fits alone, not beside the old one
+    struct {
+        const char* name;
+        std::string args;
+        int rc;
+        const char* says;
+    } cases[] = {
+        {"put a directory", "put " + local("folder") + " /LOL.MP3", 3, "is a directory"},
+        {"put a missing file", "put " + local("nope") + " /LOL.MP3", 3, "No such file or directory"},
+        {"put the image into itself", "put " + img_ + " /LOL.MP3", 3, "is the image itself"},
+        {"get a directory", "get /D " + local("keep.txt"), 1, "/D: is a directory, not a file"},
+        {"get a missing file", "get /NOPE " + local("keep.txt"), 1, "FR_NO_FILE"},
+        {"get into a folder", "get /LOL.MP3 " + local("folder"), 3, "is a directory"},
+        {"get over the image", "get /LOL.MP3 " + img_, 3, "is the image itself"},
+        {"mkfs refused", "mkfs --size 2080K --au 512", 1, "FR_MKFS_ABORTED"},
+        {"mkfs too small", "mkfs --size 60K", 2, "below the smallest volume"},
+    };
+    const std::vector<std::string> files = {".err", ".out", "bigger", "card.img", "folder", "keep.txt", "song"};
+    const auto local_files = [&] {
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(dir_)) names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+    const std::string image_before = slurp(img_);
+    for (const auto& c : cases) {
+        const Result r = fatimg(c.args);
+        EXPECT_EQ(r.rc, c.rc) << c.name << ": " << r.err;
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << c.name << ": " << r.err;
+        EXPECT_TRUE(slurp(img_) == image_before) << c.name << ": the image changed";
+        EXPECT_EQ(slurp(local("keep.txt")), "keep\n") << c.name;
+        EXPECT_EQ(local_files(), files) << c.name << ": files left behind";
+    }
+
+    // A replacement that does not fit beside the old file: the old one stays.
+    const Result full = fatimg("put " + local("bigger") + " /LOL.MP3");
+    EXPECT_EQ(full.rc, 1);
+    EXPECT_NE(full.err.find("FR_DENIED (volume full (the old and the new file must fit at once))"), std::string::npos)
+        << full.err;
+    EXPECT_EQ(ok("tree"), "/D/\n/LOL.MP3 1228800\n");
+    // A new image that cannot be made leaves no file.
+    EXPECT_EQ(sh(std::string(FATIMG_PATH) + " " + local("new.img") + " mkfs --size 2080K --au 512").rc, 1);
+    EXPECT_FALSE(fs::exists(local("new.img")));
+    EXPECT_EQ(ok("cat /LOL.MP3"), blob(1200 << 10, 1));
+    expect_fsck_clean();
+}
+
+// put over an existing file and get over an existing local file replace
+// them whole; get writes straight into a device and follows a symbolic link
+// to the file it names.
+TEST_F(FatimgTest, CopiesReplaceWholeFiles)
+{
+    ok("mkfs --size 8M --sfd");
+    spit(local("old"), blob(5000, 1));
+    spit(local("new"), blob(300, 2));
+    ok("put " + local("old") + " /F.BIN");
+    ok("attrib /F.BIN +h");
+    ok("put " + local("new") + " /F.BIN");
+    EXPECT_EQ(ok("cat /F.BIN"), blob(300, 2));
+    EXPECT_EQ(ok("tree"), "/F.BIN 300\n") << "no temporary name left";
+    EXPECT_NE(ok("stat /F.BIN").find("Attrib:   ----A"), std::string::npos) << "a fresh file, as a new copy is";
+
+    spit(local("target"), "old local content");
+    fs::create_symlink(local("target"), local("link"));
+    ok("get /F.BIN " + local("link"));
+    EXPECT_TRUE(fs::is_symlink(local("link")));
+    EXPECT_EQ(slurp(local("target")), blob(300, 2));
+    ok("get /F.BIN /dev/null");
+    EXPECT_TRUE(fs::is_character_file("/dev/null"));
+    expect_fsck_clean();
+}
+
+TEST_F(FatimgTest, CheckTellsWhetherTheBoardCanPlayTheCard)
+{
+    spit(local("pic"), blob(768000, 1));
+    spit(local("short"), blob(1000, 1));
+    spit(local("mp3"), blob(4000, 2));
+    spit(local("empty"), "");
+    struct {
+        const char* name;
+        std::vector<std::string> setup;  // fatimg commands after a fresh mkfs
+        int rc;
+        std::vector<std::string> says;
+    } cases[] = {
+        {"both files", {"put {pic} /LOL.RAW", "put {mp3} /LOL.MP3"}, 0,
+         {"LOL.RAW  768000 bytes: the picture", "LOL.MP3  4000 bytes: the music"}},
+        {"fresh volume", {}, 1,
+         {"LOL.RAW is missing: the board creates it, empty, on the card, and shows one colour.",
+          "LOL.MP3 is missing: the board creates it, empty, on the card, and plays nothing."}},
+        {"short picture, read-only music", {"put {short} /LOL.RAW", "put {mp3} /LOL.MP3", "attrib /LOL.MP3 +r"}, 1,
+         {"LOL.RAW holds 1000 bytes, less than a whole picture (768000): its last pixel repeats",
+          "LOL.MP3 is read-only: the board opens it for writing, cannot, and plays nothing."}},
+        {"empty music, picture a directory", {"mkdir /LOL.RAW", "put {empty} /LOL.MP3"}, 1,
+         {"LOL.RAW is a directory: the board shows one colour.", "LOL.MP3 is empty: the board plays nothing."}},
+    };
+    for (const auto& c : cases) {
+        ok("mkfs --size 4M");
+        for (std::string cmd : c.setup) {
+            for (const char* name : {"pic", "short", "mp3", "empty"}) {
+                const std::string key = std::string("{") + name + "}";
+                if (const size_t at = cmd.find(key); at != std::string::npos) cmd.replace(at, key.size(), local(name));
+            }
+            ok(cmd);
+        }
+        const Result r = fatimg("check");
+        EXPECT_EQ(r.rc, c.rc) << c.name;
+        for (const std::string& line : c.says) EXPECT_NE(r.out.find(line), std::string::npos) << c.name << ": " << r.out;
+    }
+    ASSERT_EQ(sh("truncate -s 1M " + local("zero.img")).rc, 0);
+    const Result none = sh(std::string(FATIMG_PATH) + " " + local("zero.img") + " check");
+    EXPECT_EQ(none.rc, 1);
+    EXPECT_EQ(none.out, "No FAT volume on the card: the board shows one colour and plays nothing.\n");
 }
 
 TEST_F(FatimgTest, TreeOfALoopingDirectoryEnds)
@@ -346,22 +497,27 @@ TEST_F(FatimgTest, FullFixedRootIsReportedAsFull)
     ASSERT_EQ(sh("mkfs.fat -F 12 -r 16 -C " + img_ + " 1024").rc, 0);
     spit(local("f"), "f");
     for (int i = 0; i < 16; i++) ok("put " + local("f") + " /F" + std::to_string(i));
-    for (const std::string& args : std::vector<std::string>{"mkdir /D", "put " + local("f") + " /G", "touch /H"}) {
+    for (const std::string& args :
+         std::vector<std::string>{"mkdir /D", "put " + local("f") + " /G", "touch /H", "put " + local("f") + " /F3"}) {
         const Result r = fatimg(args);
         EXPECT_EQ(r.rc, 1) << args;
         EXPECT_NE(r.err.find("FR_NO_FILE (no free entry in the directory"), std::string::npos) << r.err;
     }
+    EXPECT_EQ(ok("cat /F3"), "f") << "the file a replacement had no room for is kept";
     expect_fsck_clean();
 }
 
-TEST_F(FatimgTest, HelpGoesToStdout)
+TEST_F(FatimgTest, HelpAndVersionGoToStdout)
 {
     const Result r = sh(std::string(FATIMG_PATH) + " --help");
     EXPECT_EQ(r.rc, 0);
     for (const char* word : {"mkfs", "ls", "tree", "stat", "cat", "get", "put", "mkdir", "rm", "mv", "attrib",
-                             "touch", "df", "Exit status"})
+                             "touch", "df", "check", "Exit status"})
         EXPECT_NE(r.out.find(word), std::string::npos) << word;
     EXPECT_EQ(sh(FATIMG_PATH).rc, 2);
+    const Result v = sh(std::string(FATIMG_PATH) + " --version");
+    EXPECT_EQ(v.rc, 0);
+    EXPECT_EQ(v.out.rfind("fatimg (tessivo) ", 0), 0u) << v.out;
 }
 
 TEST_F(FatimgTest, ReadOnlyCommandsLeaveTheImageAlone)

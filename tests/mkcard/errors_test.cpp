@@ -4,6 +4,7 @@
 
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 
@@ -58,6 +59,17 @@ void make_inputs(const ScratchDir& dir)
     write_file(dir.path("huge.png"), png_header_only(30000, 30000));
     write_file(dir.path("wide.png"), png_header_only(1000000, 1));
     write_file(dir.path("card.img"), Bytes{'o', 'l', 'd'});
+    // Fine detail, so that the compressed data makes up most of the file.
+    const Bytes jpeg = make_jpeg(make_picture(256, 192, [](uint32_t x, uint32_t y, uint8_t* p) {
+        p[0] = static_cast<uint8_t>(x * 37 ^ y * 11);
+        p[1] = static_cast<uint8_t>(y * 53 ^ x);
+        p[2] = static_cast<uint8_t>((x ^ y) * 29);
+    }));
+    write_file(dir.path("cut.jpg"), Bytes(jpeg.begin(), jpeg.begin() + static_cast<long>(jpeg.size() * 3 / 4)));
+    JpegInput cmyk;
+    cmyk.cmyk = true;
+    write_file(dir.path("cmyk.jpg"), make_jpeg(make_picture(16, 16, [](uint32_t, uint32_t, uint8_t* p) { p[0] = 9; }), cmyk));
+    ::symlink(dir.path("tune.mp3").c_str(), dir.path("tune-link.mp3").c_str());
 }
 
 const std::vector<std::string> kGood = {"--picture", "@pic.png", "--music", "@tune.mp3", "-o", "@card.img"};
@@ -79,7 +91,9 @@ std::vector<std::string> plus(std::vector<std::string> base, std::initializer_li
 const ErrorCase kErrorCases[] = {
     {"MissingPicture", with(kGood, "--picture", "@nope.png"), 1, "@nope.png: No such file or directory"},
     {"PictureIsADirectory", with(kGood, "--picture", "@"), 1, "@: Is a directory"},
-    {"PictureNotPng", with(kGood, "--picture", "@text.txt"), 1, "@text.txt: not a PNG file"},
+    {"PictureNotPng", with(kGood, "--picture", "@text.txt"), 1, "@text.txt: not a PNG or JPEG file"},
+    {"JpegCutShort", with(kGood, "--picture", "@cut.jpg"), 1, "@cut.jpg: damaged JPEG: Premature end of JPEG file"},
+    {"JpegCmyk", with(kGood, "--picture", "@cmyk.jpg"), 1, "@cmyk.jpg: CMYK JPEG (a print colour space)"},
     {"PictureTruncated", with(kGood, "--picture", "@truncated.png"), 1, "@truncated.png: damaged PNG"},
     {"PictureTooManyPixels", with(kGood, "--picture", "@huge.png"), 1, "@huge.png: picture too large (30000 x 30000"},
     {"PictureTooWide", with(kGood, "--picture", "@wide.png"), 1, "@wide.png: picture too large (1000000 x 1"},
@@ -96,6 +110,15 @@ const ErrorCase kErrorCases[] = {
     {"OutputFolderMissing", with(kGood, "-o", "@missing/card.img"), 1,
      "@missing/card.img: cannot create the image: No such file or directory"},
     {"OutputIsADirectory", with(kGood, "-o", "@"), 1, "@: is a directory"},
+    {"OutputIsAcharacterDevice", with(kGood, "-o", "/dev/null"), 1,
+     "/dev/null: a character device, not an image file or a card"},
+    {"OutputIsThePicture", with(kGood, "-o", "@pic.png"), 2,
+     "@pic.png: the same file is given as the picture and as the card"},
+    {"OutputIsTheMusicByAnotherName", with(kGood, "-o", "@tune-link.mp3"), 2,
+     "@tune-link.mp3: the same file is given as the music and as the card"},
+    {"PreviewIsTheCard", plus(kGood, {"--preview", "@card.img"}), 2,
+     "@card.img: the same file is given as the preview and as the card"},
+    {"PreviewIsAFolder", plus(kGood, {"--preview", "@"}), 1, "@: is a directory"},
     {"HostRefusesImageSize", kGood, 1, "@card.img: cannot size the image: File too large", 1 << 20},
     {"UnknownOption", plus(kGood, {"--frobnicate"}), 2, "unknown option: --frobnicate"},
     {"StrayArgument", plus(kGood, {"extra"}), 2, "unexpected argument: extra"},
@@ -103,6 +126,8 @@ const ErrorCase kErrorCases[] = {
     {"MissingOutput", {"--picture", "@pic.png", "--music", "@tune.mp3"}, 2, "missing -o"},
     {"MissingPictureOption", {"--music", "@tune.mp3", "-o", "@card.img"}, 2, "missing --picture"},
     {"BadSize", plus(kGood, {"--size", "lots"}), 2, "bad value for --size: lots"},
+    {"BadFit", plus(kGood, {"--fit", "stretch"}), 2, "bad value for --fit: stretch (letterbox or crop)"},
+    {"MissingMusicOption", {"--picture", "@pic.png", "-o", "@card.img"}, 2, "missing --music"},
 };
 
 void PrintTo(const ErrorCase& k, std::ostream* os) { *os << k.name; }
@@ -115,6 +140,8 @@ TEST_P(BadInput, RefusedWithMessageAndNoTrace)
     ScratchDir dir;
     make_inputs(dir);
     const std::vector<std::string> before = dir.entries();
+    std::vector<Bytes> contents;
+    for (const std::string& name : before) contents.push_back(read_file(dir.path(name)));
     std::vector<std::string> args;
     for (const auto& a : k.args) args.push_back(expand(a, dir));
 
@@ -129,7 +156,8 @@ TEST_P(BadInput, RefusedWithMessageAndNoTrace)
     EXPECT_EQ(r.out, "");
 
     EXPECT_EQ(dir.entries(), before) << "files were left behind";
-    EXPECT_EQ(read_file(dir.path("card.img")), (Bytes{'o', 'l', 'd'})) << "the existing card was touched";
+    for (size_t i = 0; i < before.size(); i++)
+        EXPECT_TRUE(read_file(dir.path(before[i])) == contents[i]) << before[i] << " was touched";
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, BadInput, ::testing::ValuesIn(kErrorCases),
@@ -176,12 +204,17 @@ TEST(FullDisk, WriteRefusedByTheHostIsReportedAndLeavesNoTrace)
     EXPECT_EQ(listing, "card.img\nfiller\n");
 }
 
-TEST(CommandLine, HelpDescribesUsageAndSucceeds)
+TEST(CommandLine, HelpAndVersionSucceed)
 {
     const RunResult r = run_mkcard({"--help"});
     EXPECT_EQ(r.exit_code, 0);
-    EXPECT_EQ(r.out.rfind("usage: tessivo-mkcard --picture IMAGE.png --music SONG.mp3 -o CARD.img", 0), 0u) << r.out;
+    EXPECT_EQ(r.out.rfind("Usage: tessivo-mkcard --picture IMAGE --music SONG.mp3 -o CARD", 0), 0u) << r.out;
+    for (const char* option : {"--fit", "--dither", "--preview", "--size", "--sfd", "--version"})
+        EXPECT_NE(r.out.find(option), std::string::npos) << option;
     EXPECT_EQ(r.err, "");
+    const RunResult v = run_mkcard({"--version"});
+    EXPECT_EQ(v.exit_code, 0);
+    EXPECT_EQ(v.out.rfind("tessivo-mkcard (tessivo) ", 0), 0u) << v.out;
 }
 
 } // namespace

@@ -1,6 +1,8 @@
 // Helpers for the tessivo-mkcard tests.
 #include "tests/mkcard/mkcard_support.h"
 
+#include "tests/support/run_command.h"
+
 #include <png.h>
 #include <zlib.h>
 
@@ -105,15 +107,7 @@ RunResult run_mkcard(const std::vector<std::string>& args, uint64_t file_size_li
 
 int shell(const std::string& command, std::string* out)
 {
-    FILE* p = ::popen((command + " 2>&1").c_str(), "r");
-    if (!p) return -1;
-    std::string text;
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) text.append(buf, n);
-    const int status = ::pclose(p);
-    if (out) *out = text;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return test_support::run_command(command, out);
 }
 
 Picture make_picture(uint32_t width, uint32_t height,
@@ -250,6 +244,37 @@ uint16_t pixel_at(const Bytes& frame, uint32_t x, uint32_t y)
 {
     const size_t at = (static_cast<size_t>(y) * kPanelWidth + x) * 2;
     return static_cast<uint16_t>(frame[at] | frame[at + 1] << 8);
+}
+
+void shown_rgb(uint16_t px, uint8_t* rgb)
+{
+    const unsigned r = px >> 11, g = (px >> 5) & 63, b = px & 31;
+    rgb[0] = static_cast<uint8_t>(r << 3 | r >> 2);
+    rgb[1] = static_cast<uint8_t>(g << 2 | g >> 4);
+    rgb[2] = static_cast<uint8_t>(b << 3 | b >> 2);
+}
+
+Picture board_view(const Bytes& frame)
+{
+    return make_picture(kPanelWidth, kPanelHeight, [&](uint32_t x, uint32_t y, uint8_t* p) {
+        const bool square = x >= 99 && x <= 199 && y >= 99 && y <= 199;
+        shown_rgb(square ? 0x07E0 : pixel_at(frame, x, y), p);
+    });
+}
+
+Picture read_png_rgb(const std::string& path)
+{
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    Picture p;
+    if (!png_image_begin_read_from_file(&image, path.c_str())) return p;
+    image.format = PNG_FORMAT_RGB;
+    Bytes rgb(PNG_IMAGE_SIZE(image));
+    if (!png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr)) return p;
+    p.width = image.width;
+    p.height = image.height;
+    p.rgb = std::move(rgb);
+    return p;
 }
 
 Bytes card_file(const std::string& card, uint64_t offset, const std::string& name, const std::string& scratch)

@@ -8,9 +8,15 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/test_jpeg.h"
+
 namespace mkcard_test {
 
 using Bytes = std::vector<uint8_t>;
+using test_support::decode_jpeg;
+using test_support::exif_orientation_block;
+using test_support::JpegInput;
+using test_support::make_jpeg;
 
 constexpr uint32_t kPanelWidth = 800;
 constexpr uint32_t kPanelHeight = 480;
@@ -47,11 +53,7 @@ Bytes read_file(const std::string& path);
 void write_file(const std::string& path, const Bytes& data);
 
 // 8-bit RGB pixels, three per pixel, row 0 first.
-struct Picture {
-    uint32_t width = 0;
-    uint32_t height = 0;
-    Bytes rgb;
-};
+using Picture = test_support::RgbPicture;
 Picture make_picture(uint32_t width, uint32_t height,
                      const std::function<void(uint32_t x, uint32_t y, uint8_t* rgb)>& pixel);
 
@@ -79,9 +81,17 @@ Bytes png_header_only(uint32_t width, uint32_t height);
 // mono) whose ancillary bytes carry a pattern, behind an ID3v2 tag.
 Bytes make_mp3(int frames);
 
+// An 8-bit RGB PNG as libpng reads it (empty on failure).
+Picture read_png_rgb(const std::string& path);
+
 // RGB565 frame as the picture file stores it, from an 800 x 480 picture.
 Bytes expected_frame(const Picture& picture);
 uint16_t pixel_at(const Bytes& frame, uint32_t x, uint32_t y);
+// The 8-bit RGB a panel shows for an RGB565 pixel (bits repeated downwards).
+void shown_rgb(uint16_t px, uint8_t* rgb);
+// What the board shows for a frame: the pixels as the panel shows them, with
+// the green square at (99, 99)..(199, 199) on top.
+Picture board_view(const Bytes& frame);
 
 // Copies a file out of the card's volume with mtools (empty on failure).
 Bytes card_file(const std::string& card, uint64_t offset, const std::string& name,

@@ -198,7 +198,10 @@ INSTANTIATE_TEST_SUITE_P(Sizes, Letterbox,
                                            FitCase{480, 800, 256, 0, 288, 480},    // portrait
                                            FitCase{1000, 100, 0, 200, 800, 80},    // wide: bars top and bottom
                                            FitCase{30000, 10, 0, 239, 800, 1},     // a sliver still shows
-                                           FitCase{1, 1, 160, 0, 480, 480}));      // one pixel blown up
+                                           FitCase{1, 1, 160, 0, 480, 480}),       // one pixel blown up
+                         [](const auto& info) {
+                             return std::to_string(info.param.width) + "x" + std::to_string(info.param.height);
+                         });
 
 uint32_t red5(uint16_t px) { return px >> 11; }
 uint32_t green6(uint16_t px) { return (px >> 5) & 63; }

@@ -13,11 +13,12 @@
 #include "app/tick.h"
 #include "fatfs/diskio.h"
 #include "fatfs/ff.h"
+#include "fatfs/sdspi.h"
 #include "platform/pic32/pic32.h"
 #include "platform/pic32/sim/compiled_cpu.h"
 #include "sim/board.h"
 #include "sim/card_model.h"
-#include "tests/reliability/power_loss_run.h"
+#include "workloads/power_loss.h"
 #include "tests/support/firmware_harness.h"
 
 namespace {
@@ -219,6 +220,7 @@ std::pair<sim::Cycle, sim::Cycle> run_sequence(const Fault& fault, const Bytes& 
     sim::CompiledCpu cpu(board);
     OSCSetPBDIV(OSC_PB_DIV_1);
     test_support::start_tick(cpu);
+    disk_attach(0, &sdspi_disk, nullptr);
     sim::MemoryImage image(base);
     sim::CardModel card(sim::CardKind::Sdhc, image);
     board.plug(card);

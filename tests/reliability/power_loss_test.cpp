@@ -3,7 +3,7 @@
 // synced files read back exactly, nothing hangs.
 #include <gtest/gtest.h>
 
-#include "tests/reliability/power_loss_run.h"
+#include "workloads/power_loss.h"
 
 namespace {
 

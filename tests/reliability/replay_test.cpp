@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "fatfs/host/volume_start.h"
 #include "fuzz/fuzz_disk.h"
 #include "fuzz/fuzz_targets.h"
 
@@ -103,8 +104,9 @@ TEST(FuzzReplay, OperationSequencesLeaveVolumesFsckAccepts)
     const fs::path image = fs::temp_directory_path() / ("tessivo-replay-" + std::to_string(getpid()) + ".img");
     for (const fs::path& p : fixtures("op_sequence")) {
         EXPECT_EQ(replay(fuzz::operation_sequence, p, [&]() -> std::string {
-                      const fuzz::FuzzDisk& disk = fuzz::FuzzDisk::drive();
-                      if (!disk.save_raw(image, disk.volume_start())) return "cannot write " + image.string();
+                      const MemoryDisk& card = fuzz::FuzzDrive::get().medium;
+                      if (!card.save_raw(image, volume_start(card.sector(0))))
+                          return "cannot write " + image.string();
                       const std::string cmd = "fsck.fat -n '" + image.string() + "' > /dev/null 2>&1";
                       if (std::system(cmd.c_str()) != 0)
                           return "fsck.fat -n finds damage; rerun it on " + image.string();

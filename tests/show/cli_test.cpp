@@ -5,8 +5,10 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -51,6 +53,7 @@ TEST(SimCommandLine, MistakesGiveOneLineAndStatusTwo) {
         {"--profile p.txt", "--profile and --trace need --image"},
         {"--image x.elf --trace-from 2 --trace-to 1", "--trace-to is before --trace-from"},
         {"--image x.elf --trace-from -1", "--trace-from '-1'"},
+        {"--card /dev/null", "/dev/null: a character device, not a disk image or a card"},
     };
     for (const auto& c : cases) {
         const Result r = run(c.args);
@@ -168,13 +171,90 @@ TEST(SimCommandLine, ProfileAndTraceFollowTheImage) {
     std::filesystem::remove_all(dir);
 }
 
-TEST(SimCommandLine, HelpListsTheOptions) {
+TEST(SimCommandLine, HelpListsTheOptionsAndVersionSaysWhichOne) {
     const Result r = run("--help");
     EXPECT_EQ(r.status, 0);
     for (const char* option : {"--card", "--card-type", "--passes", "--max-seconds", "--panel-png", "--panel-raw",
-                               "--sdi-dump", "--audio", "--report-json", "--quiet", "--image", "--profile",
-                               "--trace", "--trace-from", "--trace-to"})
+                               "--sdi-dump", "--audio", "--report-json", "--quiet", "--strict", "--version", "--image",
+                               "--profile", "--trace", "--trace-from", "--trace-to"})
         EXPECT_NE(r.output.find(option), std::string::npos) << option;
+    const Result v = run("--version");
+    EXPECT_EQ(v.status, 0);
+    EXPECT_EQ(v.output.rfind("tessivo-sim (tessivo) ", 0), 0u) << v.output;
+}
+
+// Every output is checked before the board starts: a wrong one ends the
+// program at once, and no other output is written.
+TEST(SimCommandLine, OutputsAreCheckedBeforeTheRun) {
+    const std::string dir = ::testing::TempDir() + "sim-outputs-" + std::to_string(getpid());
+    std::filesystem::create_directories(dir);
+    {
+        std::ofstream card(dir + "/card.img", std::ios::binary);
+        card << std::string(1 << 20, '\0');
+    }
+    const std::string good = " --audio " + dir + "/heard.wav";
+    const struct {
+        std::string args;
+        std::string says;
+    } cases[] = {
+        {"--sdi-dump /nonexistent/sdi.bin", "/nonexistent/sdi.bin: cannot write the SDI bytes: No such file or directory"},
+        {"--report-json " + dir, dir + ": cannot write the report: Is a directory"},
+        {"--panel-raw " + dir + "/card.img", dir + "/card.img: cannot write the panel RGB565: it is the card image"},
+        {"--panel-raw " + dir + "/card.img/x", dir + "/card.img/x: cannot write the panel RGB565: Not a directory"},
+        {"--panel-raw " + dir + "/same --sdi-dump " + dir + "/same", dir + "/same: given for the panel RGB565 and the SDI bytes"},
+    };
+    for (const auto& c : cases) {
+        const Result r = run("--card " + dir + "/card.img --no-panel-png " + c.args + good);
+        EXPECT_EQ(r.status, 2) << c.args;
+        EXPECT_EQ(r.output, "tessivo-sim: " + c.says + "\n") << c.args;
+        EXPECT_FALSE(std::filesystem::exists(dir + "/heard.wav")) << c.args << ": the run went ahead";
+    }
+    std::filesystem::remove_all(dir);
+}
+
+// --strict fails a run in which the board showed no picture from the card
+// or sent no music, and says which; the demo card passes.
+TEST(SimCommandLine, StrictRunsNeedAPictureAndMusicFromTheCard) {
+    const struct {
+        const char* args;
+        int status;
+        std::vector<std::string> says;
+    } cases[] = {
+        {"--card-type none", 1,
+         {"--strict: the board showed no picture from the card", "--strict: the board sent no music"}},
+        {"", 0, {}},
+    };
+    for (const auto& c : cases) {
+        const Result r = run(std::string(c.args) + " --strict --quiet --no-panel-png");
+        EXPECT_EQ(r.status, c.status) << c.args << ": " << r.output;
+        for (const std::string& line : c.says) EXPECT_NE(r.output.find(line), std::string::npos) << r.output;
+    }
+}
+
+// Passes without music are one counter, whatever their number; the text
+// gives bring-up and picture time apart, and its ratio from the same numbers
+// as the JSON.
+TEST(SimCommandLine, ReportCountsEmptyPassesAndSplitsThePictureTime) {
+    const Result r = run("--card-type none --max-seconds 3 --quiet --no-panel-png --report-json /dev/stdout");
+    ASSERT_EQ(r.status, 0) << r.output;
+    const auto number = [&](const std::string& key) {
+        const size_t at = r.output.find("\"" + key + "\": ");
+        return at == std::string::npos ? -1.0 : std::atof(r.output.c_str() + at + key.size() + 4);
+    };
+    EXPECT_GT(number("passes"), 100);
+    EXPECT_EQ(number("empty_passes"), number("passes"));
+    EXPECT_NE(r.output.find("\"pass_seconds\": []"), std::string::npos);
+
+    const Result text = run("--card-type none --max-seconds 3 --no-panel-png");
+    EXPECT_LT(std::count(text.output.begin(), text.output.end(), '\n'), 15) << text.output;
+    const std::string empty_line = "  empty       " + std::to_string(static_cast<long>(number("passes"))) + " pass(es)";
+    EXPECT_NE(text.output.find(empty_line), std::string::npos) << text.output;
+    char bringup[32], picture[32], ratio[32];
+    std::snprintf(bringup, sizeof bringup, "bring-up    %.1f ms", number("bringup_ms"));
+    std::snprintf(picture, sizeof picture, "picture     %.1f ms", number("picture_ms"));
+    std::snprintf(ratio, sizeof ratio, "ratio %.2f", number("picture_ms") / number("picture_bound_ms"));
+    EXPECT_GT(number("bringup_ms"), 0);
+    for (const char* s : {bringup, picture, ratio}) EXPECT_NE(text.output.find(s), std::string::npos) << s << "\n" << text.output;
 }
 
 TEST(SimCommandLine, EmptySocketRunsTheRequestedPasses) {

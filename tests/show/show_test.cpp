@@ -13,23 +13,17 @@
 #include <string>
 #include <vector>
 
-#include "cpus.h"
+#include "tests/show/cpus.h"
+#include "tests/show/show_files.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
+using show_test::read_file;
+using show_test::write_file;
+
 using Bytes = std::vector<uint8_t>;
-
-Bytes read_file(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-}
-
-void write_file(const fs::path& p, const Bytes& b) {
-    std::ofstream out(p, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
-}
 
 int shell(const std::string& cmd) {
     const int status = std::system(cmd.c_str());
@@ -175,9 +169,14 @@ protected:
         EXPECT_EQ(wrong, 0u) << "first wrong pixel at column " << first % 800 << ", row " << first / 800;
     }
 
-    static Bytes repeated(const Bytes& b, int times) {
+    // What the decoder receives in `passes` passes of `music`: each pass the
+    // file, then the 2048 zeros that let the decoder play out its end.
+    static Bytes played(const Bytes& music, int passes) {
         Bytes out;
-        for (int i = 0; i < times; ++i) out.insert(out.end(), b.begin(), b.end());
+        for (int i = 0; i < passes; ++i) {
+            out.insert(out.end(), music.begin(), music.end());
+            out.insert(out.end(), 2048, 0);
+        }
         return out;
     }
 
@@ -206,7 +205,7 @@ TEST_P(Show, PlaysCardsOfEveryFatTypePixelForPixelAndByteForByte) {
         const SimRun r = run_sim("--card " + img.string() + " --card-type " + c.card_type, 2);
         EXPECT_EQ(r.exit_code, 0) << r.json;
         expect_panel(r, expected_panel(Bytes(picture.begin(), picture.begin() + 768000)));
-        EXPECT_EQ(r.sdi, repeated(music, 2)) << "two passes, each the whole file";
+        EXPECT_EQ(r.sdi, played(music, 2)) << "two passes, each the whole file and the zeros";
         EXPECT_EQ(r.number("violations"), 0) << r.json;
         EXPECT_EQ(r.number("passes"), 2);
     }
@@ -228,10 +227,13 @@ TEST_P(Show, FailureCasesRunAsTheBoardWould) {
     fs::path img = make_card("-F 16", 16, {{"LOL.MP3", music64}});
     r = run_sim("--card " + img.string(), 1);
     expect_panel(r, uniform0);
-    EXPECT_EQ(r.sdi, music64);
+    EXPECT_EQ(r.sdi, played(music64, 1));
     EXPECT_GT(r.number("card_bytes_written"), 0) << "the missing file is created";
     EXPECT_NE(shell("mdir -i " + img.string() + " ::LOL.RAW >/dev/null 2>&1"), 0)
         << "the image file itself is never changed: writes stay in the simulator's memory";
+    EXPECT_NE(r.json.find("LOL.RAW is missing: the board creates it, empty, on the card, and shows one colour."),
+              std::string::npos)
+        << r.json;
 
     // A short picture with an odd length; the music is missing (silence).
     img = make_card("-F 12", 4, {{"LOL.RAW", short_picture}});
@@ -239,12 +241,20 @@ TEST_P(Show, FailureCasesRunAsTheBoardWould) {
     expect_panel(r, expected_panel(short_picture));
     EXPECT_TRUE(r.sdi.empty());
     EXPECT_EQ(r.number("passes"), 2);
+    EXPECT_EQ(r.number("empty_passes"), 2);
     EXPECT_EQ(r.number("violations"), 0);
+    EXPECT_NE(r.json.find("LOL.RAW holds 1001 bytes, less than a whole picture"), std::string::npos) << r.json;
+    EXPECT_NE(r.json.find("LOL.MP3 is missing: the board creates it, empty, on the card, and plays nothing."),
+              std::string::npos)
+        << r.json;
 
     // A read-only music file cannot be opened for writing: silence.
     img = make_card("-F 16", 16, {{"LOL.RAW", short_picture}, {"LOL.MP3", music64}}, "+r ::LOL.MP3");
     r = run_sim("--card " + img.string(), 2);
     EXPECT_TRUE(r.sdi.empty());
+    EXPECT_NE(r.json.find("LOL.MP3 is read-only: the board opens it for writing, cannot, and plays nothing."),
+              std::string::npos)
+        << r.json;
 
     // Not a FAT volume at all: as with no card, and the run still ends well.
     img = dir_ / "noise.img";
@@ -253,6 +263,11 @@ TEST_P(Show, FailureCasesRunAsTheBoardWould) {
     EXPECT_EQ(r.exit_code, 0);
     expect_panel(r, uniform0);
     EXPECT_TRUE(r.sdi.empty());
+    EXPECT_NE(r.json.find("No FAT volume on the card: the board shows one colour and plays nothing."),
+              std::string::npos)
+        << r.json;
+    EXPECT_NE(shell(std::string(TESSIVO_SIM) + " --card " + img.string() + " --strict --quiet --no-panel-png 2>/dev/null"), 0)
+        << "--strict fails a card that gives neither picture nor music";
 }
 
 TEST_P(Show, ACardThatIsNotAFileGivesAClearMessage) {

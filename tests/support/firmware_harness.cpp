@@ -8,17 +8,13 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/tick.h"
+#include "workloads/firmware_tick.h"
 
 namespace test_support {
 
 constexpr const char* kChildMarker = "TESSIVO_ISOLATED_CHILD";
 
-void start_tick(sim::CompiledCpu& cpu) {
-    cpu.set_vector(CORE_TIMER_VECTOR, &CoreTimerHandler);
-    INTEnableSystemMultiVectoredInt();
-    tick_start();
-}
+void start_tick(sim::CompiledCpu& cpu) { workloads::start_firmware_tick(cpu); }
 
 void expect_violation(const sim::Board& board, const char* what, const char* reported) {
     const auto& seen = board.violations();

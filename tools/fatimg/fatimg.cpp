@@ -4,15 +4,18 @@
 //
 // Every command maps onto one or a few calls of the module; a failed call is
 // reported as "fatimg: COMMAND: PATH: FR_NAME (text)" on stderr with exit
-// status 1. Read-only commands open the image read-only; no command ever
-// writes outside the image as it is (mkfs --size is the only way to size it).
+// status 1. IMAGE is an image file or a card's block device. Read-only
+// commands open it read-only; no command ever writes outside the image as it
+// is (mkfs --size is the only way to size it). A failing command leaves the
+// image and local files as they were.
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <filesystem>
+#include <functional>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -21,9 +24,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "tools/common/image_file.h"
 #include "fatfs/ff.h"
 #include "fatfs/host/diskio_image.h"
+#include "tools/common/card_check.h"
+#include "tools/common/disk_file.h"
+#include "tools/common/extent_copy.h"
+#include "tools/common/file_identity.h"
+#include "tools/common/format_limits.h"
+#include "tools/common/image_file.h"
+#include "tools/common/temp_file.h"
+#include "tools/common/version.h"
 
 namespace {
 
@@ -32,26 +42,32 @@ constexpr int EXIT_USAGE = 2;  // bad command line
 constexpr int EXIT_HOST = 3;   // the image or a local file could not be used
 
 const char* const USAGE =
-    "usage: fatimg IMAGE COMMAND [ARGS...]\n"
-    "       fatimg --help\n"
+    "Usage: fatimg IMAGE COMMAND [ARGS...]\n"
+    "  or:  fatimg --help | --version\n"
     "\n"
     "Works on the FAT12/16/32 volume in the disk image IMAGE (whole image, or the\n"
     "first partition of a partition table) with the firmware's own FAT module.\n"
+    "IMAGE may be a card's block device (/dev/sdX): its size comes from the\n"
+    "device, writing to a mounted or write-protected one is refused, and writes\n"
+    "are flushed to it before success is reported.\n"
     "Names are 8.3 short names; paths use '/' and start at the root.\n"
     "\n"
     "Commands:\n"
     "  mkfs [--size SIZE] [--sfd] [--au BYTES]\n"
     "                     format the image; --size creates or resizes the file\n"
-    "                     (sparse; SIZE like 64M, 2G), --sfd writes no partition\n"
-    "                     table, --au sets the cluster size in bytes (power of 2)\n"
+    "                     (sparse; SIZE like 64M, 2G, at least 64K), --sfd writes\n"
+    "                     no partition table, --au sets the cluster size in bytes\n"
+    "                     (a power of 2 from 512 to 64K; default: by volume size)\n"
     "  ls [PATH]          list a directory (or show one file): attributes DRHSA,\n"
     "                     modification time, size, name (directories end in /)\n"
     "  tree [PATH]        every object below PATH: directories as /A/B/, files as\n"
     "                     /A/B/F.BIN SIZE\n"
     "  stat PATH          size, attributes and modification time of one object\n"
     "  cat PATH           write a file to standard output\n"
-    "  get PATH LOCAL     copy a file out of the image ('-' = standard output)\n"
-    "  put LOCAL PATH     copy a file into the image ('-' = standard input)\n"
+    "  get PATH LOCAL     copy a file out of the image ('-' = standard output);\n"
+    "                     LOCAL is replaced only once the copy is complete\n"
+    "  put LOCAL PATH     copy a file into the image ('-' = standard input); an\n"
+    "                     existing PATH is replaced only once the copy is complete\n"
     "  mkdir PATH         create a directory\n"
     "  rm PATH            remove a file or an empty directory\n"
     "  mv OLD NEW         rename or move a file or directory\n"
@@ -61,10 +77,13 @@ const char* const USAGE =
     "                     set the modification time (now if not given); creates\n"
     "                     an empty file when PATH does not exist\n"
     "  df                 volume type, cluster size, total and free space\n"
+    "  check              whether the board can play the card: a FAT volume with\n"
+    "                     LOL.RAW and LOL.MP3 in its root (exit 1 if not)\n"
     "\n"
     "Exit status: 0 success, 1 the FAT module reported a failure (the message\n"
-    "names the result, e.g. FR_DENIED), 2 bad command line, 3 the image or a\n"
-    "local file could not be opened, read or written.\n";
+    "names the result, e.g. FR_DENIED) or check found the card unplayable, 2 bad\n"
+    "command line, 3 the image or a local file could not be opened, read or\n"
+    "written.\n";
 
 const char* result_name(FRESULT res)
 {
@@ -102,6 +121,7 @@ const char* const DIRECTORY_FULL = "no free entry in the directory: the FAT12/16
 struct Context {
     std::string image;
     std::string command;
+    struct stat image_status {};  // of the open image, for same-file checks
 };
 
 int fail(const Context& ctx, const std::string& path, FRESULT res, const char* text = nullptr)
@@ -115,6 +135,20 @@ int host_fail(const Context& ctx, const std::string& what, const std::string& wh
 {
     std::fprintf(stderr, "fatimg: %s: %s: %s\n", ctx.command.c_str(), what.c_str(), why.c_str());
     return EXIT_HOST;
+}
+
+// A host failure whose message already names the file ("PATH: cause").
+int host_fail(const Context& ctx, const std::string& message)
+{
+    std::fprintf(stderr, "fatimg: %s: %s\n", ctx.command.c_str(), message.c_str());
+    return EXIT_HOST;
+}
+
+// A path of the volume that is not what the command works on.
+int wrong_kind(const Context& ctx, const std::string& path, const char* what)
+{
+    std::fprintf(stderr, "fatimg: %s: %s: %s\n", ctx.command.c_str(), path.c_str(), what);
+    return EXIT_FAT;
 }
 
 int usage_fail(const Context& ctx, const std::string& why)
@@ -199,6 +233,23 @@ void print_entry(const FILINFO& fi, const char* name)
 
 using Args = std::vector<std::string>;
 
+// Formats drive 0 as it is attached; a refusal says which limit was hit.
+int format_volume(const Context& ctx, uint64_t bytes, BYTE sfd, uint32_t au)
+{
+    FATFS fs;
+    f_mount(0, &fs);
+    const FRESULT res = f_mkfs(0, sfd, static_cast<UINT>(au));
+    f_mount(0, nullptr);
+    diskimage_close();
+    if (res == FR_MKFS_ABORTED)
+        return fail(ctx, ctx.image, res, tools::format_refusal("size", bytes, sfd, au, "--size", "--au").c_str());
+    return res == FR_OK ? 0 : fail(ctx, ctx.image, res);
+}
+
+// A card's block device is formatted in place (the formatter refuses a size
+// before it writes anything); an image file is made beside the old one and
+// replaces it only when complete, so a failure leaves no new file and an
+// old image as it was.
 int cmd_mkfs(const Context& ctx, const Args& args)
 {
     uint64_t size = 0;
@@ -222,23 +273,44 @@ int cmd_mkfs(const Context& ctx, const Args& args)
             return usage_fail(ctx, "unexpected argument: " + a);
         }
     }
-    if (au > 0xFFFFFFFFull) return usage_fail(ctx, "--au too large");
-    if (have_size) {
-        if (size / 512 > 0xFFFFFFFFull) return usage_fail(ctx, "--size too large (at most 2T)");
-        // Create or resize the file; new space is a hole, not written data.
-        std::string why;
-        if (!tools::make_sparse_image(ctx.image, size, &why)) return host_fail(ctx, ctx.image, why);
+    if (au != 0 && !tools::valid_cluster_bytes(au))
+        return usage_fail(ctx, "--au " + std::to_string(au) + ": the cluster size must be a power of 2 from 512 to 64K");
+    if (have_size && size < tools::kMinVolumeBytes)
+        return usage_fail(ctx, "--size " + tools::size_text(size) + " is below the smallest volume (64K)");
+    if (have_size && size > tools::kMaxVolumeBytes)
+        return usage_fail(ctx, "--size " + tools::size_text(size) + " is above the largest volume (2T)");
+
+    struct stat st {};
+    const bool exists = ::stat(ctx.image.c_str(), &st) == 0;
+    std::string why;
+    if (exists && S_ISBLK(st.st_mode)) {
+        if (have_size) return usage_fail(ctx, "--size cannot be used on a block device: the card's own size is used");
+        auto card = tools::DiskFile::open(ctx.image, tools::DiskFile::Access::Write, &why);
+        if (!card) return host_fail(ctx, why);
+        if (card->size() < tools::kMinVolumeBytes) return host_fail(ctx, ctx.image, "too small for a volume (at least 64K)");
+        diskimage_attach(card->fd(), card->size(), true);
+        const int rc = format_volume(ctx, card->size(), sfd, static_cast<uint32_t>(au));
+        if (!card->close(&why) && rc == 0) return host_fail(ctx, why);
+        return rc;
     }
-    struct stat st;
-    if (::stat(ctx.image.c_str(), &st) != 0)
+    if (exists && !S_ISREG(st.st_mode))
+        return host_fail(ctx, ctx.image, std::string(tools::file_kind(st)) + ", not a disk image or a card");
+    if (!exists && !have_size)
         return host_fail(ctx, ctx.image, std::string(std::strerror(errno)) + " (give --size to create it)");
-    if (st.st_size < 128 * 512) return host_fail(ctx, ctx.image, "too small for a volume (at least 64K)");
-    if (!diskimage_open(ctx.image.c_str(), true)) return host_fail(ctx, ctx.image, "cannot open image for writing");
-    FATFS fs;
-    f_mount(0, &fs);
-    const FRESULT res = f_mkfs(0, sfd, static_cast<UINT>(au));
-    f_mount(0, nullptr);
-    if (res != FR_OK) return fail(ctx, ctx.image, res);
+    if (!have_size) size = static_cast<uint64_t>(st.st_size);
+    if (size < tools::kMinVolumeBytes) return host_fail(ctx, ctx.image, "too small for a volume (at least 64K)");
+    if (size > tools::kMaxVolumeBytes) return host_fail(ctx, ctx.image, "too large for a volume (at most 2T)");
+    // The new image replaces the old one by name: only where the old one may be written.
+    if (exists && ::access(ctx.image.c_str(), W_OK) != 0) return host_fail(ctx, ctx.image, std::strerror(errno));
+
+    auto fresh = tools::TempFile::beside(ctx.image, &why);
+    if (!fresh) return host_fail(ctx, why);
+    // New space is a hole, not written data.
+    if (!tools::size_image(fresh->fd(), size, &why)) return host_fail(ctx, ctx.image, why);
+    diskimage_attach(fresh->fd(), size / 512 * 512, true);
+    const int rc = format_volume(ctx, size, sfd, static_cast<uint32_t>(au));
+    if (rc != 0) return rc;
+    if (!fresh->commit(&why)) return host_fail(ctx, why);
     return 0;
 }
 
@@ -335,11 +407,20 @@ int cmd_stat(const Context& ctx, const Args& args)
 
 constexpr UINT COPY_CHUNK = 1u << 20;
 
-// Copies a file of the volume to a stdio stream.
-int copy_out(const Context& ctx, const std::string& path, FILE* out, const std::string& out_name)
+// Takes the bytes copied out of the volume, in order; false on a failed write.
+using Sink = std::function<bool(const BYTE* data, size_t n)>;
+
+// Copies a file of the volume to `sink`; `out_name` names it in messages.
+int copy_out(const Context& ctx, const std::string& path, const Sink& sink, const std::string& out_name)
 {
     FIL fil;
     FRESULT res = f_open(&fil, path.c_str(), FM_READ);
+    if (res == FR_NO_FILE) {
+        // The module opens no directory as a file: say that it is one.
+        FILINFO fi;
+        if (f_stat(path.c_str(), &fi) == FR_OK && (fi.fattrib & ATTR_DIRECTORY))
+            return wrong_kind(ctx, path, "is a directory, not a file");
+    }
     if (res != FR_OK) return fail(ctx, path, res);
     std::vector<BYTE> buf(COPY_CHUNK);
     for (;;) {
@@ -350,59 +431,139 @@ int copy_out(const Context& ctx, const std::string& path, FILE* out, const std::
             return fail(ctx, path, res);
         }
         if (br == 0) break;
-        if (std::fwrite(buf.data(), 1, br, out) != br) {
+        if (!sink(buf.data(), br)) {
             f_close(&fil);
             return host_fail(ctx, out_name, std::strerror(errno));
         }
     }
     f_close(&fil);
-    if (std::fflush(out) != 0) return host_fail(ctx, out_name, std::strerror(errno));
     return 0;
+}
+
+int copy_to_stdout(const Context& ctx, const std::string& path)
+{
+    const Sink to_stdout = [](const BYTE* data, size_t n) { return std::fwrite(data, 1, n, stdout) == n; };
+    const int rc = copy_out(ctx, path, to_stdout, "standard output");
+    if (rc == 0 && std::fflush(stdout) != 0) return host_fail(ctx, "standard output", std::strerror(errno));
+    return rc;
 }
 
 int cmd_cat(const Context& ctx, const Args& args)
 {
     if (args.size() != 1) return usage_fail(ctx, "expects PATH");
-    return copy_out(ctx, args[0], stdout, "standard output");
+    return copy_to_stdout(ctx, args[0]);
 }
 
+// The local file is touched only by a complete copy: a regular file (or a
+// new name) is written under a temporary name beside it and renamed into
+// place at the end; a device or pipe is written directly, as nothing can be
+// renamed over it.
 int cmd_get(const Context& ctx, const Args& args)
 {
     if (args.size() != 2) return usage_fail(ctx, "expects PATH LOCAL");
     const std::string& path = args[0];
     const std::string& local = args[1];
-    if (local == "-") return copy_out(ctx, path, stdout, "standard output");
-    // Check the source first so that a missing file leaves no empty local file.
-    FILINFO fi;
-    const FRESULT res = f_stat(path.c_str(), &fi);
-    if (res != FR_OK) return fail(ctx, path, res);
-    FILE* out = std::fopen(local.c_str(), "wb");
-    if (!out) return host_fail(ctx, local, std::strerror(errno));
-    const int rc = copy_out(ctx, path, out, local);
-    if (std::fclose(out) != 0 && rc == 0) return host_fail(ctx, local, std::strerror(errno));
-    if (rc != 0) std::remove(local.c_str());
-    return rc;
+    if (local == "-") return copy_to_stdout(ctx, path);
+
+    struct stat st {};
+    const bool exists = ::stat(local.c_str(), &st) == 0;
+    if (exists && S_ISDIR(st.st_mode)) return host_fail(ctx, local, "is a directory");
+    if (exists && tools::same_file(st, ctx.image_status)) return host_fail(ctx, local, "is the image itself");
+    if (exists && !S_ISREG(st.st_mode)) {
+        const int fd = ::open(local.c_str(), O_WRONLY | O_CLOEXEC);
+        if (fd < 0) return host_fail(ctx, local, std::strerror(errno));
+        const Sink to_device = [fd](const BYTE* data, size_t n) {
+            for (size_t done = 0; done < n;) {
+                const ssize_t put = ::write(fd, data + done, n - done);
+                if (put < 0 && errno == EINTR) continue;
+                if (put <= 0) return false;
+                done += static_cast<size_t>(put);
+            }
+            return true;
+        };
+        const int rc = copy_out(ctx, path, to_device, local);
+        if (::close(fd) != 0 && rc == 0) return host_fail(ctx, local, std::strerror(errno));
+        return rc;
+    }
+
+    std::string why;
+    auto fresh = tools::TempFile::beside(local, &why);
+    if (!fresh) return host_fail(ctx, why);
+    uint64_t at = 0;
+    const int fd = fresh->fd();
+    const Sink to_file = [fd, &at](const BYTE* data, size_t n) {
+        if (!tools::write_fully(fd, at, data, n)) return false;
+        at += n;
+        return true;
+    };
+    const int rc = copy_out(ctx, path, to_file, local);
+    if (rc != 0) return rc;
+    if (!fresh->commit(&why)) return host_fail(ctx, why);
+    return 0;
 }
 
+// A name beside `path` on the volume that is free: "DIR/~PUTnnnn.TMP".
+bool free_temp_name(const std::string& path, std::string* name)
+{
+    const size_t slash = path.find_last_of("/\\");
+    const std::string dir = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    for (unsigned n = 0; n < 10000; n++) {
+        char leaf[16];
+        std::snprintf(leaf, sizeof leaf, "~PUT%04u.TMP", n);
+        FILINFO fi;
+        if (f_stat((dir + leaf).c_str(), &fi) == FR_NO_FILE) {
+            *name = dir + leaf;
+            return true;
+        }
+    }
+    return false;
+}
+
+// The local side is checked first, so nothing on the volume changes when it
+// cannot be read. A new name is written directly; an existing file is
+// replaced only once the new content is complete: it is written under a
+// temporary name beside it, then the old file is removed and the new one
+// takes its name.
 int cmd_put(const Context& ctx, const Args& args)
 {
     if (args.size() != 2) return usage_fail(ctx, "expects LOCAL PATH");
     const std::string& local = args[0];
     const std::string& path = args[1];
-    FILE* in = local == "-" ? stdin : std::fopen(local.c_str(), "rb");
-    if (!in) return host_fail(ctx, local, std::strerror(errno));
-    struct stat st;
-    if (::fstat(::fileno(in), &st) == 0 && S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_size) > 0xFFFFFFFFull) {
-        if (in != stdin) std::fclose(in);
-        return host_fail(ctx, local, "too large for a FAT file (at most 4 GiB - 1 bytes)");
+    constexpr const char* TOO_LARGE = "too large for a FAT file (at most 4 GiB - 1 bytes)";
+    FILE* in = stdin;
+    if (local != "-") {
+        struct stat st {};
+        if (::stat(local.c_str(), &st) != 0) return host_fail(ctx, local, std::strerror(errno));
+        if (S_ISDIR(st.st_mode)) return host_fail(ctx, local, "is a directory");
+        if (tools::same_file(st, ctx.image_status)) return host_fail(ctx, local, "is the image itself");
+        if (S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_size) > 0xFFFFFFFFull)
+            return host_fail(ctx, local, TOO_LARGE);
+        in = std::fopen(local.c_str(), "rb");
+        if (!in) return host_fail(ctx, local, std::strerror(errno));
     }
+    struct Closer {
+        FILE* f;
+        ~Closer()
+        {
+            if (f != stdin) std::fclose(f);
+        }
+    } closer{in};
+
+    FILINFO fi;
+    FRESULT res = f_stat(path.c_str(), &fi);
+    const bool replace = res == FR_OK;
+    if (replace && (fi.fattrib & ATTR_DIRECTORY)) return fail(ctx, path, FR_DENIED, "a directory has that name");
+    if (replace && (fi.fattrib & ATTR_READ_ONLY)) return fail(ctx, path, FR_DENIED, "the file is read-only");
+    if (!replace && res != FR_NO_FILE) return fail(ctx, path, res);
+    std::string written = path;
+    if (replace && !free_temp_name(path, &written))
+        return fail(ctx, path, FR_DENIED, "no free temporary name beside it");
 
     FIL fil;
-    FRESULT res = f_open(&fil, path.c_str(), FM_WRITE | FM_CREATE_ALWAYS);
-    if (res != FR_OK) {
-        if (in != stdin) std::fclose(in);
-        return fail(ctx, path, res, res == FR_NO_FILE ? DIRECTORY_FULL : nullptr);
-    }
+    res = f_open(&fil, written.c_str(), FM_WRITE | FM_CREATE_NEW);
+    if (res == FR_NO_FILE && replace)
+        return fail(ctx, path, res, "no free entry in the directory for the new copy: the FAT12/16 root is fixed");
+    if (res != FR_OK) return fail(ctx, path, res, res == FR_NO_FILE ? DIRECTORY_FULL : nullptr);
     std::vector<BYTE> buf(COPY_CHUNK);
     uint64_t total = 0;
     int rc = 0;
@@ -413,7 +574,7 @@ int cmd_put(const Context& ctx, const Args& args)
             break;
         }
         if (total + n > 0xFFFFFFFFull) {
-            rc = host_fail(ctx, local, "too large for a FAT file (at most 4 GiB - 1 bytes)");
+            rc = host_fail(ctx, local, TOO_LARGE);
             break;
         }
         UINT bw = 0;
@@ -424,16 +585,27 @@ int cmd_put(const Context& ctx, const Args& args)
         }
         total += bw;
         if (bw < n) {
-            rc = fail(ctx, path, FR_DENIED, "volume full");
+            rc = fail(ctx, path, FR_DENIED, replace ? "volume full (the old and the new file must fit at once)"
+                                                    : "volume full");
             break;
         }
     }
-    if (in != stdin) std::fclose(in);
     res = f_close(&fil);
     if (rc == 0 && res != FR_OK) rc = fail(ctx, path, res);
-    // A partial copy is not left behind under the name asked for.
-    if (rc != 0) f_unlink(path.c_str());
-    return rc;
+    // A partial copy is not left behind.
+    if (rc != 0) {
+        f_unlink(written.c_str());
+        return rc;
+    }
+    if (!replace) return 0;
+    res = f_unlink(path.c_str());
+    if (res != FR_OK) {
+        f_unlink(written.c_str());
+        return fail(ctx, path, res);
+    }
+    res = f_rename(written.c_str(), path.c_str());
+    if (res != FR_OK) return fail(ctx, path, res, ("the new content is in " + written).c_str());
+    return 0;
 }
 
 int cmd_simple(const Context& ctx, const Args& args, FRESULT (*call)(const TCHAR*))
@@ -543,6 +715,17 @@ int cmd_df(const Context& ctx, const Args& args)
     return 0;
 }
 
+int cmd_check(const Context& ctx, const Args& args)
+{
+    if (!args.empty()) return usage_fail(ctx, "expects no arguments");
+    const tools::CardFacts facts = tools::check_card();
+    const tools::CardVerdict verdict = tools::judge_card(facts);
+    if (verdict.picture) std::printf("LOL.RAW  %lu bytes: the picture\n", static_cast<unsigned long>(facts.picture.size));
+    if (verdict.music) std::printf("LOL.MP3  %lu bytes: the music\n", static_cast<unsigned long>(facts.music.size));
+    for (const std::string& finding : verdict.findings) std::printf("%s\n", finding.c_str());
+    return verdict.picture && verdict.music ? 0 : EXIT_FAT;
+}
+
 struct Command {
     const char* name;
     bool writes;
@@ -563,6 +746,7 @@ const Command COMMANDS[] = {
     {"attrib", true, cmd_attrib},
     {"touch", true, cmd_touch},
     {"df", false, cmd_df},
+    {"check", false, cmd_check},
 };
 
 } // namespace
@@ -572,6 +756,10 @@ int main(int argc, char** argv)
     for (int i = 1; i < argc; i++) {
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
             std::fputs(USAGE, stdout);
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--version") == 0) {
+            tools::print_version("fatimg");
             return 0;
         }
     }
@@ -598,21 +786,21 @@ int main(int argc, char** argv)
         for (const char c : args[i])
             if (static_cast<unsigned char>(c) < 0x21) return fail(ctx, args[i], FR_INVALID_NAME);
 
-    struct stat st;
-    if (::stat(ctx.image.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
-        return host_fail(ctx, ctx.image, "is a directory, not a disk image");
-
     // attrib without changes only reads.
     const bool writes = cmd->writes && !(cmd->run == cmd_attrib && args.size() <= 1);
-    if (!diskimage_open(ctx.image.c_str(), writes))
-        return host_fail(ctx, ctx.image,
-                         std::string("cannot open image") + (writes ? " for writing" : "") + ": " +
-                             std::strerror(errno));
+    std::string why;
+    auto disk = tools::DiskFile::open(ctx.image, writes ? tools::DiskFile::Access::Write : tools::DiskFile::Access::Read,
+                                      &why);
+    if (!disk) return host_fail(ctx, why);
+    ctx.image_status = disk->status();
+    diskimage_attach(disk->fd(), disk->size(), writes);
     FATFS fs;
     f_mount(0, &fs);
-    const int rc = cmd->run(ctx, args);
+    int rc = cmd->run(ctx, args);
     f_mount(0, nullptr);
     diskimage_close();
-    if (std::fflush(stdout) != 0) return host_fail(ctx, "standard output", std::strerror(errno));
+    // Writes reach the medium before success is reported.
+    if (!disk->close(&why) && rc == 0) rc = host_fail(ctx, why);
+    if (std::fflush(stdout) != 0 && rc == 0) return host_fail(ctx, "standard output", std::strerror(errno));
     return rc;
 }

@@ -7,20 +7,20 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 
 #include "fatfs/ff.h"
 #include "fatfs/host/diskio_image.h"
+#include "tools/common/disk_file.h"
+#include "tools/common/extent_copy.h"
+#include "tools/common/format_limits.h"
 #include "tools/common/image_file.h"
+#include "tools/common/temp_file.h"
 
 namespace mkcard {
 namespace {
-
-constexpr uint64_t kMinCardBytes = 128 * 512;
-constexpr uint64_t kMaxCardBytes = 0xFFFFFFFFull * 512;
 
 const char* result_text(FRESULT res)
 {
@@ -49,86 +49,25 @@ std::string size_text(uint64_t bytes)
     return std::to_string(bytes) + " bytes";
 }
 
-// A card size as a user would write it: "16M", or bytes when not a round size.
-std::string card_size_text(uint64_t bytes)
-{
-    static const char units[] = {'T', 'G', 'M', 'K'};
-    for (int i = 0; i < 4; i++) {
-        const uint64_t unit = 1ull << (10 * (4 - i));
-        if (bytes >= unit && bytes % unit == 0) return std::to_string(bytes / unit) + units[i];
-    }
-    return size_text(bytes);
-}
-
-// Path of the temporary image for the signal handler, which removes it when
-// the program is interrupted.
-char g_temp_path[4096];
-
-extern "C" void remove_temp_and_exit(int sig)
-{
-    if (g_temp_path[0]) ::unlink(g_temp_path);
-    ::signal(sig, SIG_DFL);
-    ::raise(sig);
-}
-
-void watch_interrupts(const std::string& path)
-{
-    if (path.size() >= sizeof g_temp_path) return;
-    std::memcpy(g_temp_path, path.c_str(), path.size() + 1);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) ::signal(sig, remove_temp_and_exit);
-}
-
-void unwatch_interrupts()
-{
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) ::signal(sig, SIG_DFL);
-    g_temp_path[0] = 0;
-}
-
-// The temporary image: removed unless kept; the volume is unmounted and the
-// image closed first either way.
-class TempImage {
+// The new image as drive 0 of the FAT module, mounted; let go at the end.
+class Drive {
 public:
-    explicit TempImage(const std::string& output) : path_(output + ".tmpXXXXXX")
+    Drive(int fd, uint64_t bytes)
     {
-        fd_ = ::mkstemp(path_.data());
-        if (fd_ < 0) {
-            path_.clear();
-            return;
-        }
-        // mkstemp makes the file private; the card gets the usual permissions.
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        ::fchmod(fd_, 0666 & ~mask);
-        watch_interrupts(path_);
+        diskimage_attach(fd, bytes, true);
+        f_mount(0, &fs_);
     }
-    ~TempImage()
+    ~Drive()
     {
-        release();
-        if (!kept_ && !path_.empty()) ::unlink(path_.c_str());
-        if (!path_.empty()) unwatch_interrupts();
-    }
-    TempImage(const TempImage&) = delete;
-    TempImage& operator=(const TempImage&) = delete;
-
-    bool created() const { return fd_ >= 0; }
-    int fd() const { return fd_; }
-    const std::string& path() const { return path_; }
-    void mounted(FATFS* fs) { fs_ = fs; }
-    void release()
-    {
-        if (fs_) f_mount(0, nullptr);
-        fs_ = nullptr;
+        f_mount(0, nullptr);
         diskimage_close();
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = -1;
     }
-    void keep() { kept_ = true; }
+    Drive(const Drive&) = delete;
+    Drive& operator=(const Drive&) = delete;
+    const FATFS& fs() const { return fs_; }
 
 private:
-    std::string path_;
-    int fd_ = -1;
-    FATFS* fs_ = nullptr;
-    bool kept_ = false;
+    FATFS fs_;
 };
 
 // Result of copying data into a file on the volume.
@@ -165,39 +104,20 @@ struct FileCloser {
     void operator()(FILE* f) const { std::fclose(f); }
 };
 
-} // namespace
-
-std::string make_card(const CardRequest& req, unsigned* fat_bits)
+// Formats the image open as `fd` (`bytes` long) and writes both files.
+// `out` names the output in messages, `card_size` the size it was made for.
+std::string fill_image(const CardRequest& req, int fd, uint64_t bytes, unsigned* fat_bits)
 {
     const std::string& out = req.output;
-    if (req.size < kMinCardBytes) return out + ": card size " + card_size_text(req.size) + " too small (at least 64K)";
-    if (req.size > kMaxCardBytes) return out + ": card size " + card_size_text(req.size) + " too large (at most 2T)";
-
-    struct stat st {};
-    if (::stat(out.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return out + ": is a directory";
-
-    TempImage tmp(out);
-    if (!tmp.created()) return out + ": cannot create the image: " + std::strerror(errno);
-    std::string why;
-    if (!tools::size_image(tmp.fd(), req.size, &why)) return out + ": cannot size the image: " + why;
-    if (!diskimage_open(tmp.path().c_str(), true)) return out + ": cannot open the image for writing";
-
-    FATFS fs;
-    f_mount(0, &fs);
-    tmp.mounted(&fs);
+    Drive drive(fd, bytes);
     errno = 0;
     FRESULT res = f_mkfs(0, req.whole_card ? 1 : 0, 0);
-    if (res == FR_MKFS_ABORTED) {
-        // The formatter gives up on volumes too small for their system area,
-        // and on sizes whose cluster count lands just below a FAT type's minimum.
-        return out + ": card size " + card_size_text(req.size) +
-               (req.size < (1ull << 20) ? " too small for a FAT volume"
-                                        : " cannot be formatted (cluster count at a FAT type limit; try another --size)");
-    }
+    if (res == FR_MKFS_ABORTED)
+        return out + ": " + tools::format_refusal("card size", bytes, req.whole_card, 0, "--size", "");
     if (res != FR_OK) return out + ": cannot format the image: " + cause(res, errno);
 
     const auto too_small = [&](const char* name, uint64_t need, uint64_t fit) {
-        return out + ": card size " + card_size_text(req.size) + " too small for the files (" + name + " needs " +
+        return out + ": card size " + tools::size_text(bytes) + " too small for the files (" + name + " needs " +
                size_text(need) + ", " + size_text(fit) + " fit)";
     };
 
@@ -239,11 +159,66 @@ std::string make_card(const CardRequest& req, unsigned* fat_bits)
     if (res != FR_OK) return out + ": cannot write LOL.MP3: " + cause(res, errno);
     if (read != req.music_size) return req.music + ": the file changed while it was copied";
 
-    *fat_bits = fs.fs_type == 1 ? 12 : fs.fs_type == 2 ? 16 : 32;
-    if (::fsync(tmp.fd()) != 0) return out + ": cannot write the image: " + std::strerror(errno);
-    tmp.release();
-    if (::rename(tmp.path().c_str(), out.c_str()) != 0) return out + ": cannot replace the image: " + std::strerror(errno);
-    tmp.keep();
+    *fat_bits = drive.fs().fs_type == 1 ? 12 : drive.fs().fs_type == 2 ? 16 : 32;
+    return {};
+}
+
+std::string check_size(const std::string& out, uint64_t bytes)
+{
+    if (bytes < tools::kMinVolumeBytes)
+        return out + ": " + tools::format_refusal("card size", bytes, false, 0, "--size", "");
+    if (bytes > tools::kMaxVolumeBytes)
+        return out + ": card size " + tools::size_text(bytes) + " too large (at most 2T)";
+    return {};
+}
+
+// A card's block device: the image is made in scratch space of the card's
+// size and copied onto the card once complete.
+std::string make_on_device(const CardRequest& req, unsigned* fat_bits)
+{
+    const std::string& out = req.output;
+    std::string why;
+    auto card = tools::DiskFile::open(out, tools::DiskFile::Access::Write, &why);
+    if (!card) return why;
+    if (req.size != 0)
+        return out + ": a card takes its own size (" + tools::size_text(card->size()) + "); leave out --size";
+    const uint64_t bytes = card->size() / 512 * 512;
+    why = check_size(out, bytes);
+    if (!why.empty()) return why;
+    auto scratch = tools::TempFile::scratch("card", &why);
+    if (!scratch) return out + ": no scratch space for the new card (" + why + ")";
+    if (!tools::size_image(scratch->fd(), bytes, &why)) return out + ": no scratch space for the new card: " + why;
+    why = fill_image(req, scratch->fd(), bytes, fat_bits);
+    if (!why.empty()) return why;
+    if (!tools::copy_data_extents(scratch->fd(), bytes, card->fd(), &why)) return out + ": " + why;
+    if (!card->close(&why)) return why;
+    return {};
+}
+
+} // namespace
+
+std::string make_card(const CardRequest& req, unsigned* fat_bits)
+{
+    const std::string& out = req.output;
+    struct stat st {};
+    const bool exists = ::stat(out.c_str(), &st) == 0;
+    if (exists && S_ISDIR(st.st_mode)) return out + ": is a directory";
+    if (exists && S_ISBLK(st.st_mode)) return make_on_device(req, fat_bits);
+    // Nothing is ever renamed over a device node, a pipe or a socket.
+    if (exists && !S_ISREG(st.st_mode))
+        return out + ": " + tools::file_kind(st) + ", not an image file or a card";
+    const uint64_t bytes = (req.size ? req.size : kDefaultCardBytes) / 512 * 512;
+    std::string why = check_size(out, req.size ? req.size : kDefaultCardBytes);
+    if (!why.empty()) return why;
+    // The new image replaces the old one by name: only where the old one may be written.
+    if (exists && ::access(out.c_str(), W_OK) != 0) return out + ": " + std::strerror(errno);
+
+    auto fresh = tools::TempFile::beside(out, &why);
+    if (!fresh) return out + ": cannot create the image: " + why.substr(why.rfind(": ") + 2);
+    if (!tools::size_image(fresh->fd(), bytes, &why)) return out + ": cannot size the image: " + why;
+    why = fill_image(req, fresh->fd(), bytes, fat_bits);
+    if (!why.empty()) return why;
+    if (!fresh->commit(&why)) return why;
     return {};
 }
 

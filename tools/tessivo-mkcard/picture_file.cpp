@@ -3,6 +3,8 @@
 // holds no object with a destructor of its own.
 #include "tools/tessivo-mkcard/picture_file.h"
 
+#include "tools/tessivo-mkcard/jpeg_file.h"
+
 #include <png.h>
 
 #include <cerrno>
@@ -59,13 +61,8 @@ bool decode(ReadState* st)
 
     const png_uint_32 width = png_get_image_width(st->png, st->info);
     const png_uint_32 height = png_get_image_height(st->png, st->info);
-    if (width > kMaxPictureSide || height > kMaxPictureSide ||
-        static_cast<uint64_t>(width) * height > kMaxPicturePixels) {
-        st->error = "picture too large (" + std::to_string(width) + " x " + std::to_string(height) +
-                    " pixels; at most " + std::to_string(kMaxPictureSide) + " per side and " +
-                    std::to_string(kMaxPicturePixels) + " in all)";
-        return false;
-    }
+    st->error = size_refusal(width, height);
+    if (!st->error.empty()) return false;
 
     png_set_expand(st->png);  // palette to RGB, grey below 8 bits to 8, tRNS to alpha
     png_set_strip_16(st->png);
@@ -105,6 +102,15 @@ bool decode(ReadState* st)
 
 } // namespace
 
+std::string size_refusal(uint32_t width, uint32_t height)
+{
+    if (width <= kMaxPictureSide && height <= kMaxPictureSide &&
+        static_cast<uint64_t>(width) * height <= kMaxPicturePixels)
+        return {};
+    return "picture too large (" + std::to_string(width) + " x " + std::to_string(height) + " pixels; at most " +
+           std::to_string(kMaxPictureSide) + " per side and " + std::to_string(kMaxPicturePixels) + " in all)";
+}
+
 std::string read_png(const std::string& path, RgbImage* out)
 {
     ReadState st;
@@ -134,6 +140,21 @@ std::string read_png(const std::string& path, RgbImage* out)
         return st.error.empty() ? "damaged PNG" : st.error;
     }
     return {};
+}
+
+std::string read_picture(const std::string& path, RgbImage* out)
+{
+    FILE* fp = std::fopen(path.c_str(), "rb");
+    if (!fp) return std::strerror(errno);
+    unsigned char head[8] = {};
+    errno = 0;
+    const size_t n = std::fread(head, 1, sizeof head, fp);
+    const int read_errno = std::ferror(fp) ? errno : 0;
+    std::fclose(fp);
+    if (read_errno != 0) return std::strerror(read_errno);
+    if (n == sizeof head && png_sig_cmp(head, 0, sizeof head) == 0) return read_png(path, out);
+    if (n >= 3 && head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF) return read_jpeg(path, out);
+    return "not a PNG or JPEG file";
 }
 
 } // namespace mkcard

@@ -36,17 +36,6 @@ std::unique_ptr<ImageRun> ImageRun::open(const Options& options, std::string& er
     auto image = m4k::ElfImage::read(options.image, error);
     if (!image) return nullptr;
     std::unique_ptr<ImageRun> run(new ImageRun(options, std::move(*image)));
-    if (!options.profile.empty()) {
-        // Found out now rather than after the run.
-        const std::string temp = options.profile + ".tmp";
-        std::FILE* probe = std::fopen(temp.c_str(), "wb");
-        if (!probe) {
-            error = options.profile + ": cannot write the profile: " + std::strerror(errno);
-            return nullptr;
-        }
-        std::fclose(probe);
-        std::remove(temp.c_str());
-    }
     if (!options.trace.empty()) {
         run->trace_temp_ = options.trace + ".tmp";
         run->trace_ = std::fopen(run->trace_temp_.c_str(), "wb");

@@ -18,8 +18,10 @@
 #include "sim/card_model.h"
 #include "sim/decoder_model.h"
 #include "sim/panel_model.h"
+#include "tools/tessivo-sim/card_probe.h"
 #include "tools/tessivo-sim/image_run.h"
 #include "tools/tessivo-sim/options.h"
+#include "tools/tessivo-sim/output_paths.h"
 #include "tools/tessivo-sim/overlay_image.h"
 #include "tools/tessivo-sim/run_report.h"
 
@@ -35,6 +37,7 @@ struct Socket {
     std::unique_ptr<sim::DiskImage> image;
     std::optional<sim::CardKind> kind;
     std::string description;
+    std::string path;  // the image file or card, empty for none
 };
 
 bool load_card(const Options& o, Socket& socket, std::string& error) {
@@ -49,6 +52,7 @@ bool load_card(const Options& o, Socket& socket, std::string& error) {
     } else {
         socket.description = path;
     }
+    socket.path = path;
     auto image = OverlayImage::open(path, error);
     if (!image) {
         if (o.card.empty()) error = "the built-in demo card is missing (" + error + "); build the target demo_card";
@@ -68,6 +72,15 @@ bool load_card(const Options& o, Socket& socket, std::string& error) {
     return true;
 }
 
+// --strict: the board must have shown the picture from the card and sent
+// music to the decoder; says on stderr which it did not.
+bool strict_run_passed(const Report& report) {
+    if (!report.picture_from_card())
+        std::fprintf(stderr, "tessivo-sim: --strict: the board showed no picture from the card\n");
+    if (!report.music_sent()) std::fprintf(stderr, "tessivo-sim: --strict: the board sent no music\n");
+    return report.picture_from_card() && report.music_sent();
+}
+
 std::string megabytes(uint64_t bytes) {
     char text[32];
     std::snprintf(text, sizeof text, "%.2f MB", static_cast<double>(bytes) / 1e6);
@@ -81,6 +94,13 @@ int run(const Options& o) {
         std::fprintf(stderr, "tessivo-sim: %s\n", error.c_str());
         return 2;
     }
+    error = check_outputs(o, socket.path);
+    if (!error.empty()) {
+        std::fprintf(stderr, "tessivo-sim: %s\n", error.c_str());
+        return 2;
+    }
+    std::optional<tools::CardFacts> facts;
+    if (socket.kind) facts = probe_card(*socket.image, *socket.kind);
 
     std::unique_ptr<sim::CardModel> card;
     if (socket.kind) {
@@ -142,6 +162,10 @@ int run(const Options& o) {
     report.instructions = figures.instructions;
     report.stack_peak_bytes = figures.stack_peak_bytes;
     report.notes = figures.configuration_notes;
+    if (facts) report.on_card = tools::judge_card(*facts);
+    if (!socket.kind)
+        report.on_card = tools::CardVerdict{false, false, {"Nothing: the socket is empty; the board shows one colour "
+                                                           "and plays nothing."}};
 
     bool io_ok = true;
     auto output = [&](const std::string& path, bool ok, const char* what) {
@@ -168,7 +192,8 @@ int run(const Options& o) {
     if (!o.quiet) std::fputs(report.text().c_str(), stdout);
 
     if (!io_ok) return 2;
-    return board.violation_count() == 0 ? 0 : 1;
+    if (board.violation_count() != 0) return 1;
+    return o.strict && !strict_run_passed(report) ? 1 : 0;
 }
 
 }  // namespace

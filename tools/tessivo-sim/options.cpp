@@ -6,16 +6,18 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "tools/common/version.h"
+
 namespace tessivo_sim {
 namespace {
 
 const char kUsage[] =
-    "usage: tessivo-sim [options]\n"
+    "Usage: tessivo-sim [options]\n"
     "Runs the tessivo firmware on the simulated board: the picture from the card\n"
     "on the panel, the green square, then the music through the decoder.\n"
     "\n"
-    "  --card IMAGE          card image to insert (default: the built-in demo card);\n"
-    "                        the file is never changed: writes stay in memory\n"
+    "  --card IMAGE          card image or card to insert (default: the built-in\n"
+    "                        demo card); it is never changed: writes stay in memory\n"
     "  --card-type TYPE      mmc, sdv1, sdsc, sdhc, sdxc, or none for an empty socket\n"
     "                        (default: sdsc up to 2 GB, sdhc up to 32 GB, sdxc above)\n"
     "  --passes N            stop after N completed playback passes (default 1, or\n"
@@ -28,6 +30,8 @@ const char kUsage[] =
     "  --audio FILE.wav      write the audio the decoder played\n"
     "  --report-json FILE    write the run's figures as one JSON object\n"
     "  --quiet               no progress line and no report on the terminal\n"
+    "  --strict              a run also fails when the board showed no picture from\n"
+    "                        the card or sent no music to the decoder\n"
     "\n"
     "  --image FILE.elf      run the image built for the chip (e.g. build/pic32/tessivo.elf)\n"
     "                        from its reset vector on the simulated M4K core, instead of\n"
@@ -39,12 +43,18 @@ const char kUsage[] =
     "  --trace-from S        start of the trace window in seconds of board time (default 0)\n"
     "  --trace-to S          end of the trace window (default: the end of the run)\n"
     "  --help                this text\n"
+    "  --version             the version\n"
+    "\n"
+    "The card may be a card's block device (/dev/sdX); it is only read. Output\n"
+    "files are checked before the run starts.\n"
     "\n"
     "Exit status: 0 after a run without protocol violations, 1 when a model\n"
-    "recorded violations (with --image also a fault of the core, such as a\n"
-    "reserved instruction or a stack below its reservation, or configuration\n"
-    "words the board cannot run with), 2 for a usage error, an unreadable card\n"
-    "image or an image that is not a little-endian MIPS32 ELF for the chip's memories.\n";
+    "recorded violations (with --strict also when the card gave no picture or no\n"
+    "music; with --image also a fault of the core, such as a reserved\n"
+    "instruction or a stack below its reservation, or configuration words the\n"
+    "board cannot run with), 2 for a usage error, an unreadable card image, an\n"
+    "output that cannot be written, or an image that is not a little-endian\n"
+    "MIPS32 ELF for the chip's memories.\n";
 
 bool parse_number(const char* text, double& out) {
     char* end = nullptr;
@@ -70,8 +80,13 @@ std::optional<Options> parse_options(int argc, char** argv, int& exit_code) {
             exit_code = 0;
             return std::nullopt;
         }
-        if (arg == "--quiet") {
-            o.quiet = true;
+        if (arg == "--version") {
+            tools::print_version("tessivo-sim");
+            exit_code = 0;
+            return std::nullopt;
+        }
+        if (arg == "--quiet" || arg == "--strict") {
+            (arg == "--quiet" ? o.quiet : o.strict) = true;
             continue;
         }
         if (arg == "--no-panel-png") {

@@ -53,17 +53,24 @@ RunObserver::RunObserver(sim::Board& board, const sim::PanelModel& panel, const 
 
 void RunObserver::sample() {
     if (first_pixel_at_ == 0 && panel_.pixel_count() > 0) first_pixel_at_ = board_.now();
-    while (resets_.size() < decoder_.hardware_resets()) {
-        if (resets_.empty()) {
+    while (resets_ < decoder_.hardware_resets()) {
+        if (resets_ == 0) {
             picture_done_at_ = panel_.last_pixel_at();
             picture_card_bytes_ = card_ ? card_->bytes_read() : 0;
+        } else {
+            pass_cycles_.push_back(board_.now() - pass_start_);
+            const uint64_t bytes = decoder_.sdi_bytes() - pass_start_bytes_;
+            if (bytes == 0) ++empty_passes_;
+            else music_passes_.push_back({resets_, seconds(board_.now() - pass_start_), bytes});
         }
-        resets_.push_back({board_.now(), decoder_.sdi_bytes()});
+        ++resets_;
+        pass_start_ = board_.now();
+        pass_start_bytes_ = decoder_.sdi_bytes();
     }
 }
 
 std::string RunObserver::phase_name() const {
-    if (!resets_.empty()) return "playback pass " + std::to_string(resets_.size());
+    if (resets_ > 0) return "playback pass " + std::to_string(resets_);
     if (first_pixel_at_ != 0) return "picture";
     if (panel_.command_count() > 0) return "panel set-up";
     return "bring-up";
@@ -76,24 +83,21 @@ Report RunObserver::report(const std::string& card_description, double host_seco
     r.cycles = board_.now();
     r.host_seconds = host_seconds;
     if (first_pixel_at_) {
-        r.bring_up_seconds = seconds(first_pixel_at_);
+        r.bringup_ms = seconds(first_pixel_at_) * 1000;
         r.bring_up_cycles = first_pixel_at_;
     }
-    const sim::Cycle picture_end = picture_done_at_ ? picture_done_at_ : 0;
-    if (picture_end) {
-        r.picture_ms = seconds(picture_end) * 1000.0;
-        r.picture_seconds = seconds(picture_end - first_pixel_at_);
-        r.picture_cycles = picture_end - first_pixel_at_;
+    if (first_pixel_at_ && picture_done_at_) {
+        r.picture_ms = seconds(picture_done_at_ - first_pixel_at_) * 1000;
+        r.picture_cycles = picture_done_at_ - first_pixel_at_;
     }
-    r.picture_bound_seconds = static_cast<double>(picture_card_bytes_) * 8 / kCardSpiHz +
-                              kPixelWrites * kIdleCyclesPerPixel / sim::kSysClockHz;
+    r.pass_cycles = pass_cycles_;
+    r.picture_bound_ms = (static_cast<double>(picture_card_bytes_) * 8 / kCardSpiHz +
+                          kPixelWrites * kIdleCyclesPerPixel / sim::kSysClockHz) *
+                         1000;
     r.panel_uniform = panel_.pixel_count() > 0 && uniform_outside_square(panel_);
     r.passes = passes();
-    for (size_t i = 0; i + 1 < resets_.size(); ++i) {
-        r.pass_seconds.push_back(seconds(resets_[i + 1].at - resets_[i].at));
-        r.pass_cycles.push_back(resets_[i + 1].at - resets_[i].at);
-        r.pass_sdi_bytes.push_back(resets_[i + 1].sdi_bytes - resets_[i].sdi_bytes);
-    }
+    r.music_passes = music_passes_;
+    r.empty_passes = empty_passes_;
     r.sdi_bytes = decoder_.sdi_bytes();
     r.underruns = decoder_.underruns();
     if (card_) {
@@ -119,16 +123,21 @@ std::string Report::text() const {
         t += "  cpu         the firmware compiled for this computer (time estimated per register access)\n";
     }
     for (const auto& n : notes) t += "  note        " + n + "\n";
-    if (bring_up_seconds >= 0)
-        t += "  bring-up    " + format("%.3f s", bring_up_seconds) +
+    if (on_card)
+        for (const std::string& finding : on_card->findings) t += "  on the card " + finding + "\n";
+    if (bringup_ms >= 0)
+        t += "  bring-up    " + format("%.1f ms", bringup_ms) +
              " from reset to the first pixel (start-up, card, panel set-up)\n";
-    if (picture_seconds >= 0)
-        t += "  picture     " + format("%.3f s", picture_seconds) + " for 384,000 pixels and the square; bound " +
-             format("%.3f s", picture_bound_seconds) + " (card at 13.33 MHz + panel writes), ratio " +
-             format("%.2f", picture_seconds / picture_bound_seconds) + "\n";
-    for (size_t i = 0; i < pass_seconds.size(); ++i)
-        t += "  pass " + std::to_string(i + 1) + "      " + format("%.3f s", pass_seconds[i]) + ", " +
-             std::to_string(pass_sdi_bytes[i]) + " bytes to the decoder (paced by its data request)\n";
+    if (picture_ms >= 0)
+        t += "  picture     " + format("%.1f ms", picture_ms) +
+             " from the first pixel to the last of the square; bound " + format("%.1f ms", picture_bound_ms) +
+             " (card at 13.33 MHz + panel writes), ratio " + format("%.2f", picture_ms / picture_bound_ms) + "\n";
+    for (const MusicPass& p : music_passes)
+        t += "  pass " + std::to_string(p.number) + "      " + format("%.3f s", p.seconds) + ", " +
+             std::to_string(p.sdi_bytes) + " bytes to the decoder (paced by its data request)\n";
+    if (empty_passes > 0)
+        t += "  empty       " + std::to_string(empty_passes) +
+             " pass(es) sent nothing to the decoder (a reset, no music to read)\n";
     t += "  decoder     " + std::to_string(sdi_bytes) + " bytes received, " + std::to_string(underruns) +
          " underruns\n";
     t += "  card data   " + std::to_string(card_bytes_read) + " bytes read, " + std::to_string(card_bytes_written) +
@@ -138,22 +147,22 @@ std::string Report::text() const {
     std::string did;
     if (picture_ms < 0)
         did = "The run ended before the picture was finished.";
-    else if (panel_uniform)
-        did = "The panel shows one colour with the green square: the picture could not be read "
-              "(no card, no FAT volume, or no LOL.RAW on it).";
-    else
+    else if (picture_from_card())
         did = "The panel shows the picture from LOL.RAW with the green square.";
-    if (!pass_seconds.empty() || sdi_bytes > 0) {
-        uint64_t played = 0;
-        for (uint64_t b : pass_sdi_bytes) played += b;
+    else if (panel_uniform)
+        did = "The panel shows one colour with the green square: no picture came from the card.";
+    else
+        did = "The panel shows the green square over what the firmware read.";
+    if (passes > 0 || sdi_bytes > 0) {
         if (sdi_bytes == 0)
-            did += " Silence: LOL.MP3 could not be read (missing, empty, read-only, or no card).";
+            did += " Silence: no music went to the decoder.";
         else
             did += " The music from LOL.MP3 went to the decoder" +
-                   (pass_seconds.empty() ? std::string(" (pass still running).")
-                                         : ", " + std::to_string(pass_seconds.size()) + " pass(es) completed.");
+                   (music_passes.empty() ? std::string(" (pass still running).")
+                                         : ", " + std::to_string(music_passes.size()) + " pass(es) completed.");
     }
-    if (card_bytes_written > 0) did += " The firmware wrote to the card (a missing file is created empty).";
+    if (card_bytes_written > 0)
+        did += " The firmware wrote to the card (a missing file is created empty); the image file is unchanged.";
     t += "  " + did + "\n";
 
     if (violation_count == 0) {
@@ -173,36 +182,54 @@ std::string Report::json() const {
         if (j.size() > 1) j += ", ";
         j += json_string(name) + ": " + value;
     };
+    const auto list = [](const std::vector<std::string>& items) {
+        std::string l = "[";
+        for (size_t i = 0; i < items.size(); ++i) l += (i ? ", " : "") + items[i];
+        return l + "]";
+    };
     field("board_seconds", format("%.6f", board_seconds));
     field("host_seconds", format("%.3f", host_seconds));
+    field("bringup_ms", bringup_ms < 0 ? "null" : format("%.3f", bringup_ms));
     field("picture_ms", picture_ms < 0 ? "null" : format("%.3f", picture_ms));
-    field("picture_bound_ms", format("%.3f", picture_bound_seconds * 1000));
+    field("picture_bound_ms", format("%.3f", picture_bound_ms));
     field("panel_uniform", panel_uniform ? "true" : "false");
+    field("picture_from_card", picture_from_card() ? "true" : "false");
     field("passes", std::to_string(passes));
-    std::string list = "[";
-    for (size_t i = 0; i < pass_seconds.size(); ++i) list += (i ? ", " : "") + format("%.6f", pass_seconds[i]);
-    field("pass_seconds", list + "]");
+    field("empty_passes", std::to_string(empty_passes));
+    std::vector<std::string> numbers, secs, bytes;
+    for (const MusicPass& p : music_passes) {
+        numbers.push_back(std::to_string(p.number));
+        secs.push_back(format("%.6f", p.seconds));
+        bytes.push_back(std::to_string(p.sdi_bytes));
+    }
+    field("music_passes", list(numbers));
+    field("pass_seconds", list(secs));
+    field("pass_sdi_bytes", list(bytes));
     field("sdi_bytes", std::to_string(sdi_bytes));
     field("underruns", std::to_string(underruns));
     field("card_bytes_read", std::to_string(card_bytes_read));
     field("card_bytes_written", std::to_string(card_bytes_written));
     field("violations", std::to_string(violation_count));
-    list = "[";
-    for (size_t i = 0; i < violations.size(); ++i) list += (i ? ", " : "") + json_string(violations[i]);
-    field("violation_log", list + "]");
+    std::vector<std::string> texts;
+    for (const std::string& v : violations) texts.push_back(json_string(v));
+    field("violation_log", list(texts));
     field("card", json_string(card));
+    texts.clear();
+    if (on_card)
+        for (const std::string& f : on_card->findings) texts.push_back(json_string(f));
+    field("card_findings", list(texts));
     field("cpu", json_string(cpu));
     field("instructions", instructions ? std::to_string(*instructions) : "null");
     field("cycles", std::to_string(cycles));
     field("stack_peak_bytes", stack_peak_bytes ? std::to_string(*stack_peak_bytes) : "null");
     auto optional_number = [](const std::optional<uint64_t>& v) { return v ? std::to_string(*v) : "null"; };
-    list = "[";
-    for (size_t i = 0; i < pass_cycles.size(); ++i) list += (i ? ", " : "") + std::to_string(pass_cycles[i]);
+    texts.clear();
+    for (const uint64_t c : pass_cycles) texts.push_back(std::to_string(c));
     field("phase_cycles", "{\"bring_up\": " + optional_number(bring_up_cycles) +
-                              ", \"picture\": " + optional_number(picture_cycles) + ", \"passes\": " + list + "]}");
-    list = "[";
-    for (size_t i = 0; i < notes.size(); ++i) list += (i ? ", " : "") + json_string(notes[i]);
-    field("configuration_notes", list + "]");
+                              ", \"picture\": " + optional_number(picture_cycles) + ", \"passes\": " + list(texts) + "}");
+    texts.clear();
+    for (const std::string& n : notes) texts.push_back(json_string(n));
+    field("configuration_notes", list(texts));
     return j + "}";
 }
 

@@ -2,6 +2,7 @@
 // the cross build proves the whole module is freestanding (no C library, no
 // compiler helper calls) and shows what it costs in flash. Never flashed.
 #include "fatfs/ff.h"
+#include "fatfs/sdspi.h"
 
 extern "C" void CoreTimerHandler() {}
 
@@ -28,6 +29,7 @@ int main() {
     // Read through a volatile so the table (and all it names) stays linked.
     const AnyCall* volatile table = module_calls;
     (void)table;
+    disk_attach(0, &sdspi_disk, nullptr);
     for (;;) {
     }
 }

@@ -8,7 +8,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "../mips_asm.h"
+#include "workloads/mips_asm.h"
 #include "../test_host.h"
 #include "sim/cpu/disasm.h"
 

@@ -1,5 +1,5 @@
 #pragma once
-// Encoders for the MIPS32 instructions the core's tests write by hand.
+// Encoders for the MIPS32 instructions the core's tests and benchmark write by hand.
 #include <cstdint>
 #include <vector>
 

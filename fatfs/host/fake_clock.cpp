@@ -1,6 +1,4 @@
-// A settable get_fattime for tests: every time stamp the module writes is
-// the value set here.
-#include "fatfs/host/ramdisk.h"
+#include "fatfs/host/fake_clock.h"
 
 namespace {
 DWORD g_stamp = fat_timestamp(2020, 6, 15, 12, 34, 56);

@@ -2,8 +2,8 @@
 // after the Nth sector the card stores, then checked: does the volume mount,
 // does every file whose last f_sync succeeded read back exactly, and what
 // does fsck.fat say about the damage.
-#ifndef TESSIVO_TESTS_RELIABILITY_POWER_LOSS_RUN_H
-#define TESSIVO_TESTS_RELIABILITY_POWER_LOSS_RUN_H
+#ifndef TESSIVO_WORKLOADS_POWER_LOSS_H
+#define TESSIVO_WORKLOADS_POWER_LOSS_H
 
 #include <cstdint>
 #include <map>

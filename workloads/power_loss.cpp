@@ -1,4 +1,4 @@
-#include "tests/reliability/power_loss_run.h"
+#include "workloads/power_loss.h"
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,11 +17,13 @@
 
 #include "fatfs/diskio.h"
 #include "fatfs/ff.h"
+#include "fatfs/host/volume_start.h"
+#include "fatfs/sdspi.h"
 #include "platform/pic32/pic32.h"
 #include "platform/pic32/sim/compiled_cpu.h"
+#include "workloads/firmware_tick.h"
 #include "sim/board.h"
 #include "sim/card_model.h"
-#include "tests/support/firmware_harness.h"
 
 namespace power_loss {
 namespace {
@@ -213,15 +215,6 @@ void walk_all(const std::string& dir, int depth)
     (void)f_getfree("", &n, &fs);
 }
 
-// The volume's first sector: the first partition's when sector 0 holds a
-// partition table rather than a boot sector (fsck.fat reads no partitions).
-std::size_t volume_start(const Bytes& card)
-{
-    const bool boot_sector = (card[0] == 0xEB || card[0] == 0xE9) && card[11] == 0 && card[12] == 2;
-    if (boot_sector || card[446 + 4] == 0) return 0;
-    return card[454] | (card[455] << 8) | (card[456] << 16) | (std::size_t{card[457]} << 24);
-}
-
 int run_fsck(const std::string& image, std::string& output)
 {
     const std::string cmd = "fsck.fat -n '" + image + "' 2>&1";
@@ -325,7 +318,8 @@ CutOutcome Workload::run(uint64_t n)
     sim::Board board;
     sim::CompiledCpu cpu(board);
     OSCSetPBDIV(OSC_PB_DIV_1);
-    test_support::start_tick(cpu);
+    workloads::start_firmware_tick(cpu);
+    disk_attach(0, &sdspi_disk, nullptr);
     sim::MemoryImage image(base_);
     auto card = std::make_unique<sim::CardModel>(sim::CardKind::Sdsc, image);
     board.plug(*card);
@@ -413,7 +407,8 @@ CutOutcome Workload::run(uint64_t n)
     Bytes bytes(card_bytes_);
     image.read(0, bytes.data(), bytes.size());
     {
-        const std::size_t start = std::size_t{512} * volume_start(bytes);
+        // fsck.fat reads no partition table: it gets the volume alone.
+        const std::size_t start = std::size_t{512} * volume_start(bytes.data());
         std::ofstream f(scratch_, std::ios::binary | std::ios::trunc);
         if (start < bytes.size())
             f.write(reinterpret_cast<const char*>(bytes.data() + start), static_cast<std::streamsize>(bytes.size() - start));
