@@ -214,7 +214,9 @@ int main(int argc, char** argv) {
             }
             if (profiling) profile.step(pc);
         });
-        while (!vs.end && cpu.run(core.cycle() + sim::cycles_from_ms(10)) == sim::ImageCpu::Stop::Until) {
+        if (cpu.run() != sim::ImageCpu::Stop::Requested) {
+            std::fprintf(stderr, "image_run_bench: the run ended before the first decoder reset\n");
+            return 1;
         }
         init_tft = tft.end - tft.start;
         init_vs = vs.end - vs.start;

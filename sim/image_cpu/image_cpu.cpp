@@ -34,12 +34,12 @@ ImageCpu::ImageCpu(Board& board, const m4k::ElfImage& image) : board_(board), im
 }
 
 ImageCpu::Stop ImageCpu::run(Cycle until) {
-    while (!board_.finished() && !faulted_) {
+    if (!board_.finished() && !faulted_) {
         const m4k::StopReason why = core_.run(until);
-        if (why == m4k::StopReason::Until) {
+        if (why != m4k::StopReason::Fault && !board_.finished()) {
             // Every event up to the core's clock has run; the board's clock shows it too.
             if (board_.now() < core_.cycle()) advance_to(core_.cycle());
-            return Stop::Until;
+            if (!board_.finished()) return why == m4k::StopReason::Until ? Stop::Until : Stop::Requested;
         }
     }
     return faulted_ ? Stop::Fault : Stop::Finished;

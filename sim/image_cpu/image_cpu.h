@@ -32,9 +32,9 @@ public:
     ImageCpu(const ImageCpu&) = delete;
     ImageCpu& operator=(const ImageCpu&) = delete;
 
-    enum class Stop { Finished, Until, Fault };
-    // Runs until the board ends the run, the core faults, or board time
-    // reaches `until`.
+    enum class Stop { Finished, Until, Requested, Fault };
+    // Runs until the board ends the run, the core faults, board time reaches
+    // `until`, or a step hook asks the core to stop (core().request_stop()).
     Stop run(Cycle until = kNever);
 
     m4k::Core& core() { return core_; }
