@@ -147,6 +147,20 @@ TEST(ImageOnBoard, TickUnderEachCoreTimerFlag) {
     }
 }
 
+// A debugger or a benchmark stops the run at an instruction through the step hook.
+TEST(ImageOnBoard, AStepHookStopsTheRunAtAnInstruction) {
+    REQUIRE_IMAGE(image);
+    ImageBoard b(*image, {}, nullptr);
+    const uint32_t main_at = *image->symbol("main");
+    b.cpu.core().set_step_hook([&](uint32_t pc) {
+        if (pc == main_at) b.cpu.core().request_stop();
+    });
+    EXPECT_EQ(b.cpu.run(), sim::ImageCpu::Stop::Requested);
+    EXPECT_EQ(b.cpu.core().pc(), main_at);
+    EXPECT_EQ(b.board.now(), b.cpu.core().cycle());
+    EXPECT_EQ(b.board.violation_count(), 0u);
+}
+
 // What the core finds in a broken image ends the run as a board violation
 // that names the fault, the function, the instruction and the registers.
 TEST(ImageOnBoard, FaultsBecomeViolationsWithTheirPlace) {
