@@ -155,7 +155,7 @@ TEST(ImageOnBoard, AStepHookStopsTheRunAtAnInstruction) {
     b.cpu.core().set_step_hook([&](uint32_t pc) {
         if (pc == main_at) b.cpu.core().request_stop();
     });
-    EXPECT_EQ(b.cpu.run(), sim::ImageCpu::Stop::Requested);
+    EXPECT_EQ(b.cpu.run(sim::cycles_from_ms(100)), sim::ImageCpu::Stop::Requested);
     EXPECT_EQ(b.cpu.core().pc(), main_at);
     EXPECT_EQ(b.board.now(), b.cpu.core().cycle());
     EXPECT_EQ(b.board.violation_count(), 0u);
