@@ -19,6 +19,13 @@ constexpr UINT kMaxFileBytes = 64 * 1024;
 // enough that walking every FAT entry of the card (f_getfree on a volume
 // that claims more clusters than the card holds) stays well under a second.
 constexpr DWORD kMaxSectors = 1u << 17;
+// Disk calls the walk may make. A directory may hold 65,536 entries, and on a
+// hostile volume every lookup of a listed name can run through all of them
+// (a looping chain, a name the lookup cannot match): without a budget a few
+// thousand lookups take tens of seconds.
+constexpr std::size_t kMaxDiskCalls = 100000;
+
+bool within_budget() { return FuzzDrive::get().drive.calls().size() < kMaxDiskCalls; }
 
 struct Walk {
     int entries = 0;
@@ -39,7 +46,7 @@ void read_file(Walk& w, const std::string& path, DWORD size)
         const FRESULT res = f_read(&f, w.buf, want, &br);
         require(br <= want, "f_read reports more bytes than asked for");
         total += br;
-        if (res != FR_OK || br < want || total >= kMaxFileBytes) break;
+        if (res != FR_OK || br < want || total >= kMaxFileBytes || !within_budget()) break;
     }
     // Seek to the middle and to the end, then read a little.
     if (f_lseek(&f, size / 2) == FR_OK) {
@@ -55,7 +62,7 @@ void walk_dir(Walk& w, const std::string& path, int depth)
     DIR dj;
     if (f_opendir(&dj, path.c_str()) != FR_OK) return;
     FILINFO fno;
-    while (w.entries < kMaxEntries && f_readdir(&dj, &fno) == FR_OK && fno.fname[0]) {
+    while (w.entries < kMaxEntries && within_budget() && f_readdir(&dj, &fno) == FR_OK && fno.fname[0]) {
         w.entries++;
         require(std::memchr(fno.fname, 0, sizeof fno.fname) != nullptr, "listed name not terminated");
         if (std::strcmp(fno.fname, ".") == 0 || std::strcmp(fno.fname, "..") == 0) continue;
