@@ -92,9 +92,6 @@ public:
 
     // ---- clocks
     uint32_t pb_divider() const { return system_.pb_divider(); }
-    uint32_t pb_clock_hz() const { return kSysClockHz / pb_divider(); }
-    // CHECON.PFMWS: flash wait states.
-    uint32_t flash_wait_states() const { return peek(0x1F884000u) & 7u; }
 
     // ---- pins
     uint32_t pins(Port p) const { return ports_.pins(p); }

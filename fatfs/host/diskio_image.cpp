@@ -12,10 +12,10 @@ ImageDisk& image()
 
 }  // namespace
 
-bool diskimage_open(const char* path, bool writable, bool sparse)
+bool diskimage_open(const char* path, bool writable)
 {
     image().attach(0);
-    return image().open(path, writable, sparse);
+    return image().open(path, writable);
 }
 
 void diskimage_attach(int fd, unsigned long long bytes, bool writable)
@@ -25,5 +25,4 @@ void diskimage_attach(int fd, unsigned long long bytes, bool writable)
 }
 
 void diskimage_close() { image().close(); }
-bool diskimage_is_open() { return image().is_open(); }
 DWORD diskimage_sector_count() { return image().sectors(); }

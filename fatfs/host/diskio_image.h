@@ -7,8 +7,7 @@
 
 // Opens `path` read-only or read-write as drive 0, closing any image open
 // before. Returns false (no image open) when the file cannot be opened.
-// With `sparse`, sectors written as zeros become holes in the file.
-bool diskimage_open(const char* path, bool writable, bool sparse = false);
+bool diskimage_open(const char* path, bool writable);
 // Uses the open file or block device `fd` of `bytes` (whole sectors count)
 // as drive 0, closing any image open before. The caller keeps `fd`: it
 // flushes and closes it after diskimage_close.
@@ -16,7 +15,6 @@ void diskimage_attach(int fd, unsigned long long bytes, bool writable);
 // Flushes a writable image opened by path to stable storage and closes it;
 // an attached descriptor is only let go.
 void diskimage_close();
-bool diskimage_is_open();
 DWORD diskimage_sector_count();
 
 #endif

@@ -24,7 +24,6 @@ public:
     // Flushes a writable image opened by path to stable storage and closes
     // it; an attached descriptor is only let go.
     void close();
-    bool is_open() const { return fd_ >= 0; }
     DWORD sectors() const { return sectors_; }
 
     // Until initialize() the drive reads as not initialised; a read-only

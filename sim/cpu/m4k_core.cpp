@@ -446,7 +446,6 @@ Core::Skip Core::loop_check(uint32_t branch_pc, uint32_t target, Cycle cycle, ui
     w.prefetch = fetch_.in_flight(cycle + skip.cycles);
     w.snapshot = true;
     w.len = len;
-    w.n = n;
     w.last_cycle = cycle + skip.cycles;
     w.last_instret = instret + skip.instructions;
     return skip;

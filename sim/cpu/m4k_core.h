@@ -118,7 +118,7 @@ private:
         uint64_t gen = 0;
         bool snapshot = false;
         Cycle len = 0, last_cycle = 0;
-        uint64_t last_instret = 0, n = 0;
+        uint64_t last_instret = 0;
         uint32_t regs[32] = {};
         uint32_t hi = 0, lo = 0;
         FetchTiming::InFlight prefetch{};

@@ -1,8 +1,6 @@
 // Size parsing and sparse image files for the host programs.
 #include "tools/common/image_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -44,21 +42,6 @@ bool size_image(int fd, uint64_t bytes, std::string* why)
         return false;
     }
     return true;
-}
-
-bool make_sparse_image(const std::string& path, uint64_t bytes, std::string* why)
-{
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT, 0644);
-    if (fd < 0) {
-        *why = std::strerror(errno);
-        return false;
-    }
-    const bool ok = size_image(fd, bytes, why);
-    if (::close(fd) != 0 && ok) {
-        *why = std::strerror(errno);
-        return false;
-    }
-    return ok;
 }
 
 } // namespace tools

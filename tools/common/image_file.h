@@ -1,5 +1,5 @@
 // Helpers for host programs that make disk image files: sizes written like
-// "64M", and sparse image files of a given size.
+// "64M", and image files sized sparsely.
 #ifndef TESSIVO_TOOLS_COMMON_IMAGE_FILE_H
 #define TESSIVO_TOOLS_COMMON_IMAGE_FILE_H
 
@@ -17,10 +17,6 @@ bool parse_size(const std::string& text, uint64_t* out);
 // 512-byte sectors. New space is a hole, not written data. On failure returns
 // false with the cause in `why`.
 bool size_image(int fd, uint64_t bytes, std::string* why);
-
-// Creates `path` (or resizes it) as a sparse image of `bytes` rounded down to
-// whole sectors. On failure returns false with the cause in `why`.
-bool make_sparse_image(const std::string& path, uint64_t bytes, std::string* why);
 
 } // namespace tools
 
