@@ -1,9 +1,9 @@
 #include "tools/tessivo-sim/image_run.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 
 #include "sim/image_cpu/configuration_check.h"
 #include "sim/image_cpu/function_profile.h"
@@ -15,21 +15,6 @@ namespace {
 
 sim::Cycle cycles_from_seconds(double s) { return static_cast<sim::Cycle>(s * sim::kSysClockHz); }
 
-// Writes `text` next to `path` and renames it into place.
-bool replace_file(const std::string& path, const std::string& text) {
-    const std::string temp = path + ".tmp";
-    {
-        std::ofstream out(temp, std::ios::binary);
-        out << text;
-        if (!out.flush()) {
-            std::error_code ignored;
-            std::filesystem::remove(temp, ignored);
-            return false;
-        }
-    }
-    return std::rename(temp.c_str(), path.c_str()) == 0;
-}
-
 }  // namespace
 
 std::unique_ptr<ImageRun> ImageRun::open(const Options& options, std::string& error) {
@@ -37,10 +22,15 @@ std::unique_ptr<ImageRun> ImageRun::open(const Options& options, std::string& er
     if (!image) return nullptr;
     std::unique_ptr<ImageRun> run(new ImageRun(options, std::move(*image)));
     if (!options.trace.empty()) {
-        run->trace_temp_ = options.trace + ".tmp";
-        run->trace_ = std::fopen(run->trace_temp_.c_str(), "wb");
+        run->trace_file_ = tools::TempFile::beside(options.trace, &error);
+        if (!run->trace_file_) return nullptr;
+        // The stream writes through a descriptor of its own; the temporary
+        // file keeps the other for the flush and the rename.
+        const int fd = ::dup(run->trace_file_->fd());
+        run->trace_ = fd < 0 ? nullptr : ::fdopen(fd, "wb");
         if (!run->trace_) {
             error = options.trace + ": cannot write the trace: " + std::strerror(errno);
+            if (fd >= 0) ::close(fd);
             return nullptr;
         }
         std::fputs(sim::InstructionTrace::header(), run->trace_);
@@ -48,11 +38,9 @@ std::unique_ptr<ImageRun> ImageRun::open(const Options& options, std::string& er
     return run;
 }
 
+// An unfinished trace's temporary file goes with trace_file_.
 ImageRun::~ImageRun() {
-    if (trace_) {
-        std::fclose(trace_);
-        std::remove(trace_temp_.c_str());
-    }
+    if (trace_) std::fclose(trace_);
 }
 
 sim::BoardOptions ImageRun::board_options() const {
@@ -116,8 +104,9 @@ void ImageRun::run(sim::Board& board, CpuFigures& figures) {
 
 bool ImageRun::write_outputs(std::vector<std::string>& written) {
     bool ok = true;
+    std::string why;
     if (!options_.profile.empty()) {
-        if (replace_file(options_.profile, profile_text_)) {
+        if (tools::write_whole_file(options_.profile, profile_text_.data(), profile_text_.size(), &why)) {
             written.push_back("profile: " + options_.profile);
         } else {
             std::fprintf(stderr, "tessivo-sim: %s: cannot write the profile\n", options_.profile.c_str());
@@ -127,10 +116,9 @@ bool ImageRun::write_outputs(std::vector<std::string>& written) {
     if (trace_) {
         const bool flushed = std::fclose(trace_) == 0;
         trace_ = nullptr;
-        if (flushed && std::rename(trace_temp_.c_str(), options_.trace.c_str()) == 0) {
+        if (flushed && trace_file_->commit(&why)) {
             written.push_back("instruction trace: " + options_.trace);
         } else {
-            std::remove(trace_temp_.c_str());
             std::fprintf(stderr, "tessivo-sim: %s: cannot write the trace\n", options_.trace.c_str());
             ok = false;
         }

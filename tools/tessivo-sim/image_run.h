@@ -9,6 +9,7 @@
 
 #include "sim/board.h"
 #include "sim/cpu/elf_image.h"
+#include "tools/common/temp_file.h"
 #include "tools/tessivo-sim/options.h"
 
 namespace tessivo_sim {
@@ -44,8 +45,8 @@ private:
 
     const Options& options_;
     m4k::ElfImage image_;
-    std::FILE* trace_ = nullptr;  // the trace's temporary file
-    std::string trace_temp_;
+    std::unique_ptr<tools::TempFile> trace_file_;  // the trace until it is complete
+    std::FILE* trace_ = nullptr;                    // writing to trace_file_
     std::string profile_text_;
 };
 
