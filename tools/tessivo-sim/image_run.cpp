@@ -67,16 +67,13 @@ void ImageRun::run(sim::Board& board, CpuFigures& figures) {
     if (!options_.profile.empty()) profile.emplace(cpu);
     if (trace_) trace.emplace(cpu, trace_);
 
-    // The step hook costs time on every instruction: set only while needed.
+    // The step hook costs time on every instruction: set only while something listens.
     auto hook = [&](bool tracing) {
-        if (profile && tracing)
-            cpu.core().set_step_hook([&](uint32_t pc) { profile->step(pc); trace->step(pc); });
-        else if (profile)
-            cpu.core().set_step_hook([&](uint32_t pc) { profile->step(pc); });
-        else if (tracing)
-            cpu.core().set_step_hook([&](uint32_t pc) { trace->step(pc); });
-        else
-            cpu.core().set_step_hook(nullptr);
+        if (!profile && !tracing) return cpu.core().set_step_hook(nullptr);
+        cpu.core().set_step_hook([&profile, &trace, tracing](uint32_t pc) {
+            if (profile) profile->step(pc);
+            if (tracing) trace->step(pc);
+        });
     };
     sim::ImageCpu::Stop stop = sim::ImageCpu::Stop::Until;
     if (trace) {
