@@ -506,26 +506,24 @@ void Core::execute_block(Cycle bound) {
 #define RT r[d->rt]
 #define EA (r[d->rs] + d->imm)
 
-    // Loads and stores: KSEG0/KSEG1 RAM with natural alignment is the fast
-    // path; everything else goes through load_slow()/store_slow().
-#define LOAD(bytes, mask, expr_from_raw)                                      \
+    // Reads `bytes` at `addr` into `out` (a zeroed uint32_t) and writes them
+    // from `value`: KSEG0/KSEG1 RAM with natural alignment is the fast path;
+    // everything else goes through load_slow()/store_slow().
+#define READ_AT(addr, bytes, out)                                             \
     do {                                                                      \
-        const uint32_t a_ = EA;                                               \
-        uint32_t raw_ = 0;                                                    \
+        const uint32_t a_ = (addr);                                           \
         if ((a_ & (0xDFFF8000u | (bytes - 1))) == ram_tag_) {                 \
-            std::memcpy(&raw_, ram + (a_ & 0x7FFF), bytes);                  \
+            std::memcpy(&(out), ram + (a_ & 0x7FFF), bytes);                 \
             cycle += timing_.ram_wait_states;                                 \
         } else {                                                              \
             SAVE();                                                           \
-            if (load_slow(a_, bytes, raw_) != Access::Ok) return;             \
+            if (load_slow(a_, bytes, out) != Access::Ok) return;              \
             AFTER_SLOW();                                                     \
         }                                                                     \
-        RT = (expr_from_raw);                                                 \
-        use_mask = reg_bit(d->rt);                                            \
     } while (0)
-#define STORE(bytes, value)                                                   \
+#define WRITE_AT(addr, bytes, value)                                          \
     do {                                                                      \
-        const uint32_t a_ = EA;                                               \
+        const uint32_t a_ = (addr);                                           \
         const uint32_t v_ = (value);                                          \
         if ((a_ & (0xDFFF8000u | (bytes - 1))) == ram_tag_) {                 \
             std::memcpy(ram + (a_ & 0x7FFF), &v_, bytes);                    \
@@ -538,19 +536,14 @@ void Core::execute_block(Cycle bound) {
             AFTER_SLOW();                                                     \
         }                                                                     \
     } while (0)
-    // The aligned word under an unaligned address, for LWL/LWR/SWL/SWR.
-#define LOAD_WORD_AT(addr, out)                                               \
+#define LOAD(bytes, expr_from_raw)                                            \
     do {                                                                      \
-        const uint32_t w_ = (addr) & ~3u;                                     \
-        if ((w_ & 0xDFFF8000u) == ram_tag_) {                                 \
-            std::memcpy(&(out), ram + (w_ & 0x7FFF), 4);                     \
-            cycle += timing_.ram_wait_states;                                 \
-        } else {                                                              \
-            SAVE();                                                           \
-            if (load_slow(w_, 4, out) != Access::Ok) return;                  \
-            AFTER_SLOW();                                                     \
-        }                                                                     \
+        uint32_t raw_ = 0;                                                    \
+        READ_AT(EA, bytes, raw_);                                             \
+        RT = (expr_from_raw);                                                 \
+        use_mask = reg_bit(d->rt);                                            \
     } while (0)
+#define STORE(bytes, value) WRITE_AT(EA, bytes, value)
 
     for (;;) {
         if (cycle >= bound) break;
@@ -757,16 +750,17 @@ void Core::execute_block(Cycle bound) {
         case Op::Jalx: SAVE(); isa_switch(((cur + 4) & 0xF0000000u) | d->imm | 1); return;
 
         // ---- loads and stores
-        case Op::Lb: LOAD(1, 0, static_cast<uint32_t>(static_cast<int32_t>(static_cast<int8_t>(raw_)))); break;
-        case Op::Lbu: LOAD(1, 0, raw_); break;
-        case Op::Lh: LOAD(2, 0, static_cast<uint32_t>(static_cast<int32_t>(static_cast<int16_t>(raw_)))); break;
-        case Op::Lhu: LOAD(2, 0, raw_); break;
-        case Op::Lw: LOAD(4, 0, raw_); break;
-        case Op::Ll: LOAD(4, 0, raw_); llbit_ = true; break;
+        case Op::Lb: LOAD(1, static_cast<uint32_t>(static_cast<int32_t>(static_cast<int8_t>(raw_)))); break;
+        case Op::Lbu: LOAD(1, raw_); break;
+        case Op::Lh: LOAD(2, static_cast<uint32_t>(static_cast<int32_t>(static_cast<int16_t>(raw_)))); break;
+        case Op::Lhu: LOAD(2, raw_); break;
+        case Op::Lw: LOAD(4, raw_); break;
+        case Op::Ll: LOAD(4, raw_); llbit_ = true; break;
+        // The aligned word under an unaligned address, merged with the register.
         case Op::Lwl: case Op::Lwr: {
             const uint32_t a = EA;
             uint32_t w = 0;
-            LOAD_WORD_AT(a, w);
+            READ_AT(a & ~3u, 4, w);
             const unsigned k = a & 3;
             if (d->op == Op::Lwl)
                 RT = (w << (8 * (3 - k))) | (RT & static_cast<uint32_t>(0xFFFFFFFFull >> (8 * (k + 1))));
@@ -790,7 +784,7 @@ void Core::execute_block(Cycle bound) {
         case Op::Swl: case Op::Swr: {
             const uint32_t a = EA;
             uint32_t w = 0;
-            LOAD_WORD_AT(a, w);
+            READ_AT(a & ~3u, 4, w);
             const unsigned k = a & 3;
             uint32_t merged;
             if (d->op == Op::Swl) {
@@ -800,17 +794,7 @@ void Core::execute_block(Cycle bound) {
                 const uint32_t keep = ~static_cast<uint32_t>(0xFFFFFFFFull << (8 * k));
                 merged = (w & keep) | (RT << (8 * k));
             }
-            const uint32_t word_addr = a & ~3u;
-            if ((word_addr & 0xDFFF8000u) == ram_tag_) {
-                std::memcpy(ram + (word_addr & 0x7FFF), &merged, 4);
-                cycle += timing_.ram_wait_states;
-                ++gen_;
-                if (ram_code_live_) invalidate_ram_code(word_addr & 0x7FFF);
-            } else {
-                SAVE();
-                if (store_slow(word_addr, 4, merged) != Access::Ok) return;
-                AFTER_SLOW();
-            }
+            WRITE_AT(a & ~3u, 4, merged);
             break;
         }
         case Op::Cache: COP0_USABLE(); break;
@@ -895,9 +879,10 @@ void Core::execute_block(Cycle bound) {
 #undef RS
 #undef RT
 #undef EA
+#undef READ_AT
+#undef WRITE_AT
 #undef LOAD
 #undef STORE
-#undef LOAD_WORD_AT
 }
 
 } // namespace m4k
