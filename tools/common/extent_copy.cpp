@@ -43,6 +43,22 @@ bool write_fully(int fd, uint64_t offset, const void* data, size_t n)
     return true;
 }
 
+bool write_all(int fd, const void* data, size_t n)
+{
+    const auto* p = static_cast<const uint8_t*>(data);
+    while (n > 0) {
+        const ssize_t put = ::write(fd, p, n);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) {
+            if (put == 0) errno = ENOSPC;
+            return false;
+        }
+        p += put;
+        n -= static_cast<size_t>(put);
+    }
+    return true;
+}
+
 bool copy_data_extents(int from, uint64_t size, int to, std::string* why)
 {
     std::vector<uint8_t> buffer(1 << 20);

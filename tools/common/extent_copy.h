@@ -1,4 +1,5 @@
-// Copying a sparse image onto a card: only the parts that hold data.
+// Whole transfers on file descriptors, and copying a sparse image onto a
+// card: only the parts that hold data.
 #ifndef TESSIVO_TOOLS_COMMON_EXTENT_COPY_H
 #define TESSIVO_TOOLS_COMMON_EXTENT_COPY_H
 
@@ -16,6 +17,9 @@ bool copy_data_extents(int from, uint64_t size, int to, std::string* why);
 // Whole transfers at an offset, retried when cut short or interrupted.
 bool read_fully(int fd, uint64_t offset, void* data, size_t n);
 bool write_fully(int fd, uint64_t offset, const void* data, size_t n);
+// The same at the descriptor's own position, for what has no offsets (a
+// pipe, a terminal, a device written in order).
+bool write_all(int fd, const void* data, size_t n);
 
 } // namespace tools
 

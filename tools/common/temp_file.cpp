@@ -145,14 +145,7 @@ bool write_whole_file(const std::string& path, const void* data, size_t size, st
     }
     if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
         const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
-        const auto* p = static_cast<const uint8_t*>(data);
-        bool ok = fd >= 0;
-        for (size_t done = 0; ok && done < size;) {
-            const ssize_t put = ::write(fd, p + done, size - done);
-            if (put < 0 && errno == EINTR) continue;
-            ok = put > 0;
-            if (ok) done += static_cast<size_t>(put);
-        }
+        bool ok = fd >= 0 && write_all(fd, data, size);
         if (!ok) *why = path + ": " + std::strerror(errno);
         if (fd >= 0 && ::close(fd) != 0 && ok) {
             *why = path + ": " + std::strerror(errno);

@@ -472,15 +472,7 @@ int cmd_get(const Context& ctx, const Args& args)
     if (exists && !S_ISREG(st.st_mode)) {
         const int fd = ::open(local.c_str(), O_WRONLY | O_CLOEXEC);
         if (fd < 0) return host_fail(ctx, local, std::strerror(errno));
-        const Sink to_device = [fd](const BYTE* data, size_t n) {
-            for (size_t done = 0; done < n;) {
-                const ssize_t put = ::write(fd, data + done, n - done);
-                if (put < 0 && errno == EINTR) continue;
-                if (put <= 0) return false;
-                done += static_cast<size_t>(put);
-            }
-            return true;
-        };
+        const Sink to_device = [fd](const BYTE* data, size_t n) { return tools::write_all(fd, data, n); };
         const int rc = copy_out(ctx, path, to_device, local);
         if (::close(fd) != 0 && rc == 0) return host_fail(ctx, local, std::strerror(errno));
         return rc;

@@ -11,6 +11,7 @@
 #include "platform/pic32/pic32.h"
 #include "platform/pic32/sim/compiled_cpu.h"
 #include "sim/board.h"
+#include "tools/common/extent_copy.h"
 
 namespace tessivo_sim {
 namespace {
@@ -41,14 +42,7 @@ constexpr sim::Cycle kProbeLimit = sim::cycles_from_ms(5000);
             answered = true;
         });
     }
-    bool sent = answered;
-    const auto* p = reinterpret_cast<const char*>(&facts);
-    for (size_t done = 0; sent && done < sizeof facts;) {
-        const ssize_t n = ::write(out, p + done, sizeof facts - done);
-        if (n < 0 && errno == EINTR) continue;
-        sent = n > 0;
-        if (sent) done += static_cast<size_t>(n);
-    }
+    const bool sent = answered && tools::write_all(out, &facts, sizeof facts);
     ::_exit(sent ? 0 : 1);
 }
 
