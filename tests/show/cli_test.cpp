@@ -1,12 +1,9 @@
 // tessivo-sim's command line: what a user types wrong gets one clear line
 // and exit status 2; --help is not an error.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -16,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/run_command.h"
+
 namespace {
 
 struct Result {
@@ -23,16 +22,10 @@ struct Result {
     std::string output;
 };
 
+// tessivo-sim with `args`: its exit status and everything it printed.
 Result run(const std::string& args) {
-    const std::string cmd = std::string(TESSIVO_SIM) + " " + args + " 2>&1";
     Result r{-1, {}};
-    FILE* p = popen(cmd.c_str(), "r");
-    if (!p) return r;
-    std::array<char, 4096> buf{};
-    size_t n;
-    while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) r.output.append(buf.data(), n);
-    const int status = pclose(p);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.status = test_support::run_command(std::string(TESSIVO_SIM) + " " + args, &r.output);
     return r;
 }
 
