@@ -73,7 +73,7 @@ CompiledFigures compiled_figures(const std::vector<uint8_t>& card_bytes) {
         cpu.set_vector(CORE_TIMER_VECTOR, &CoreTimerHandler);
         cpu.run([] { firmware_main(); });
         const auto report = b.observer.report("demo", 0);
-        f.picture_ms = report.picture_ms;
+        f.picture_ms = report.picture_ms();
         f.bound_ms = report.picture_bound_ms;
         if (!report.pass_cycles.empty()) f.pass_ms = ms(report.pass_cycles[0]);
     }

@@ -61,7 +61,7 @@ void RunObserver::sample() {
             pass_cycles_.push_back(board_.now() - pass_start_);
             const uint64_t bytes = decoder_.sdi_bytes() - pass_start_bytes_;
             if (bytes == 0) ++empty_passes_;
-            else music_passes_.push_back({resets_, seconds(board_.now() - pass_start_), bytes});
+            else music_passes_.push_back({resets_, board_.now() - pass_start_, bytes});
         }
         ++resets_;
         pass_start_ = board_.now();
@@ -79,17 +79,10 @@ std::string RunObserver::phase_name() const {
 Report RunObserver::report(const std::string& card_description, double host_seconds) const {
     Report r;
     r.card = card_description;
-    r.board_seconds = board_.seconds();
     r.cycles = board_.now();
     r.host_seconds = host_seconds;
-    if (first_pixel_at_) {
-        r.bringup_ms = seconds(first_pixel_at_) * 1000;
-        r.bring_up_cycles = first_pixel_at_;
-    }
-    if (first_pixel_at_ && picture_done_at_) {
-        r.picture_ms = seconds(picture_done_at_ - first_pixel_at_) * 1000;
-        r.picture_cycles = picture_done_at_ - first_pixel_at_;
-    }
+    if (first_pixel_at_) r.bring_up_cycles = first_pixel_at_;
+    if (first_pixel_at_ && picture_done_at_) r.picture_cycles = picture_done_at_ - first_pixel_at_;
     r.pass_cycles = pass_cycles_;
     r.picture_bound_ms = (static_cast<double>(picture_card_bytes_) * 8 / kCardSpiHz +
                           kPixelWrites * kIdleCyclesPerPixel / sim::kSysClockHz) *
@@ -109,9 +102,13 @@ Report RunObserver::report(const std::string& card_description, double host_seco
     return r;
 }
 
+double Report::board_seconds() const { return seconds(cycles); }
+double Report::bringup_ms() const { return bring_up_cycles ? seconds(*bring_up_cycles) * 1000 : -1; }
+double Report::picture_ms() const { return picture_cycles ? seconds(*picture_cycles) * 1000 : -1; }
+
 std::string Report::text() const {
     std::string t;
-    t += "tessivo-sim: " + format("%.3f", board_seconds) + " s of board time in " + format("%.2f", host_seconds) +
+    t += "tessivo-sim: " + format("%.3f", board_seconds()) + " s of board time in " + format("%.2f", host_seconds) +
          " s\n";
     t += "  card        " + card + "\n";
     if (instructions) {
@@ -125,15 +122,15 @@ std::string Report::text() const {
     for (const auto& n : notes) t += "  note        " + n + "\n";
     if (on_card)
         for (const std::string& finding : on_card->findings) t += "  on the card " + finding + "\n";
-    if (bringup_ms >= 0)
-        t += "  bring-up    " + format("%.1f ms", bringup_ms) +
+    if (bring_up_cycles)
+        t += "  bring-up    " + format("%.1f ms", bringup_ms()) +
              " from reset to the first pixel (start-up, card, panel set-up)\n";
-    if (picture_ms >= 0)
-        t += "  picture     " + format("%.1f ms", picture_ms) +
+    if (picture_cycles)
+        t += "  picture     " + format("%.1f ms", picture_ms()) +
              " from the first pixel to the last of the square; bound " + format("%.1f ms", picture_bound_ms) +
-             " (card at 13.33 MHz + panel writes), ratio " + format("%.2f", picture_ms / picture_bound_ms) + "\n";
+             " (card at 13.33 MHz + panel writes), ratio " + format("%.2f", picture_ms() / picture_bound_ms) + "\n";
     for (const MusicPass& p : music_passes)
-        t += "  pass " + std::to_string(p.number) + "      " + format("%.3f s", p.seconds) + ", " +
+        t += "  pass " + std::to_string(p.number) + "      " + format("%.3f s", seconds(p.cycles)) + ", " +
              std::to_string(p.sdi_bytes) + " bytes to the decoder (paced by its data request)\n";
     if (empty_passes > 0)
         t += "  empty       " + std::to_string(empty_passes) +
@@ -145,7 +142,7 @@ std::string Report::text() const {
 
     // What the board did, in words.
     std::string did;
-    if (picture_ms < 0)
+    if (!picture_cycles)
         did = "The run ended before the picture was finished.";
     else if (picture_from_card())
         did = "The panel shows the picture from LOL.RAW with the green square.";
@@ -187,10 +184,10 @@ std::string Report::json() const {
         for (size_t i = 0; i < items.size(); ++i) l += (i ? ", " : "") + items[i];
         return l + "]";
     };
-    field("board_seconds", format("%.6f", board_seconds));
+    field("board_seconds", format("%.6f", board_seconds()));
     field("host_seconds", format("%.3f", host_seconds));
-    field("bringup_ms", bringup_ms < 0 ? "null" : format("%.3f", bringup_ms));
-    field("picture_ms", picture_ms < 0 ? "null" : format("%.3f", picture_ms));
+    field("bringup_ms", bring_up_cycles ? format("%.3f", bringup_ms()) : "null");
+    field("picture_ms", picture_cycles ? format("%.3f", picture_ms()) : "null");
     field("picture_bound_ms", format("%.3f", picture_bound_ms));
     field("panel_uniform", panel_uniform ? "true" : "false");
     field("picture_from_card", picture_from_card() ? "true" : "false");
@@ -199,7 +196,7 @@ std::string Report::json() const {
     std::vector<std::string> numbers, secs, bytes;
     for (const MusicPass& p : music_passes) {
         numbers.push_back(std::to_string(p.number));
-        secs.push_back(format("%.6f", p.seconds));
+        secs.push_back(format("%.6f", seconds(p.cycles)));
         bytes.push_back(std::to_string(p.sdi_bytes));
     }
     field("music_passes", list(numbers));

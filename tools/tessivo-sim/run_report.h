@@ -18,18 +18,18 @@ namespace tessivo_sim {
 // A playback pass that sent music to the decoder.
 struct MusicPass {
     uint64_t number = 0;  // 1 for the first pass
-    double seconds = 0;
+    uint64_t cycles = 0;  // board time
     uint64_t sdi_bytes = 0;
 };
 
 struct Report {
     std::string card;
-    double board_seconds = 0, host_seconds = 0;
-    // Board time, in milliseconds: reset to the first pixel (start-up, card,
-    // panel set-up), then the first pixel to the last pixel of the square;
-    // -1 when not reached.
-    double bringup_ms = -1;
-    double picture_ms = -1;
+    uint64_t cycles = 0;  // board cycles simulated
+    double host_seconds = 0;
+    // Board cycles from reset to the first pixel (start-up, card, panel
+    // set-up), then from the first pixel to the last pixel of the square;
+    // empty when not reached.
+    std::optional<uint64_t> bring_up_cycles, picture_cycles;
     double picture_bound_ms = 0;  // card data read for the picture at 13.33 MHz + panel writes
     bool panel_uniform = false;   // every pixel outside the square alike
     uint64_t passes = 0;          // completed playback passes
@@ -47,17 +47,19 @@ struct Report {
     std::string cpu = "compiled";
     std::optional<uint64_t> instructions;      // the core only
     std::optional<uint32_t> stack_peak_bytes;  // the core only
-    uint64_t cycles = 0;                       // board cycles simulated
-    // Board cycles of each phase: reset to the first pixel, the picture, each
-    // completed pass (those that sent nothing too).
-    std::optional<uint64_t> bring_up_cycles, picture_cycles;
+    // Board cycles of each completed pass (those that sent nothing too).
     std::vector<uint64_t> pass_cycles;
     std::vector<std::string> notes;  // configuration settings worth a look
+
+    // The phases' board time as the report states it; -1 when not reached.
+    double board_seconds() const;
+    double bringup_ms() const;
+    double picture_ms() const;
 
     // The board showed the picture from the card: it was there to show (or,
     // when the card could not be looked at, the panel is not one colour) and
     // the picture phase ended.
-    bool picture_from_card() const { return picture_ms >= 0 && (on_card ? on_card->picture : !panel_uniform); }
+    bool picture_from_card() const { return picture_cycles && (on_card ? on_card->picture : !panel_uniform); }
     bool music_sent() const { return sdi_bytes > 0; }
 
     std::string text() const;
