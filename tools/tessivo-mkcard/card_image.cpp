@@ -44,7 +44,8 @@ std::string cause(FRESULT res, int host_errno)
     return result_text(res);
 }
 
-std::string size_text(uint64_t bytes)
+// An exact byte count ("768000 bytes"), where a rounded size would hide the shortfall.
+std::string byte_count(uint64_t bytes)
 {
     return std::to_string(bytes) + " bytes";
 }
@@ -118,7 +119,7 @@ std::string fill_image(const CardRequest& req, int fd, uint64_t bytes, unsigned*
 
     const auto too_small = [&](const char* name, uint64_t need, uint64_t fit) {
         return out + ": card size " + tools::size_text(bytes) + " too small for the files (" + name + " needs " +
-               size_text(need) + ", " + size_text(fit) + " fit)";
+               byte_count(need) + ", " + byte_count(fit) + " fit)";
     };
 
     FIL file;
