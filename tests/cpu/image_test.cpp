@@ -3,27 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <filesystem>
 
 #include "sim/cpu/elf_image.h"
 #include "sim/cpu/m4k_core.h"
 #include "test_host.h"
+#include "tests/support/real_image.h"
 
 namespace {
 
 using m4k::ElfImage;
-
-std::optional<ElfImage> real_image(std::string& error) {
-    if (!std::filesystem::exists(TESSIVO_IMAGE)) return std::nullopt;
-    return ElfImage::read(TESSIVO_IMAGE, error);
-}
-
-#define REQUIRE_IMAGE(image)                                                                     \
-    std::string error_;                                                                          \
-    auto image = real_image(error_);                                                             \
-    if (!image && error_.empty())                                                                \
-        GTEST_SKIP() << TESSIVO_IMAGE " is missing (no cross compiler to build the pic32 preset)"; \
-    ASSERT_TRUE(image) << error_
 
 TEST(ElfImage, RealImageSegmentsConfigWordsAndSymbols) {
     REQUIRE_IMAGE(image);

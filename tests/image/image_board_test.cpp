@@ -15,20 +15,9 @@
 #include "sim/decoder_model.h"
 #include "sim/image_cpu/image_cpu.h"
 #include "sim/panel_model.h"
+#include "tests/support/real_image.h"
 
 namespace {
-
-std::optional<m4k::ElfImage> real_image(std::string& error) {
-    if (!std::filesystem::exists(TESSIVO_IMAGE)) return std::nullopt;
-    return m4k::ElfImage::read(TESSIVO_IMAGE, error);
-}
-
-#define REQUIRE_IMAGE(image)                                                                       \
-    std::string error_;                                                                            \
-    const auto image = real_image(error_);                                                         \
-    if (!image && error_.empty())                                                                  \
-        GTEST_SKIP() << TESSIVO_IMAGE " is missing (no cross compiler to build the pic32 preset)"; \
-    ASSERT_TRUE(image) << error_
 
 // The board of tessivo-sim: panel, decoder and, if given, a card holding a
 // copy of `card_file` in memory; the image on the core.
