@@ -225,25 +225,6 @@ Decoded branch(Op op, const Fields& f, bool reads_rt) {
     return d;
 }
 
-} // namespace
-
-const char* op_mnemonic(Op op) { return kMnemonics[static_cast<unsigned>(op)]; }
-
-namespace {
-Decoded decode_word(uint32_t word);
-}
-
-// Only stack adjustments (writes of $sp computed from $sp, such as
-// `addiu sp,sp,-24`) are checked: building a new $sp value in two steps
-// (lui, then ori) may pass through low values on the way.
-Decoded decode(uint32_t word) {
-    Decoded d = decode_word(word);
-    if (!(d.src_mask & (1u << 29))) d.flags &= ~kWritesSp;
-    return d;
-}
-
-namespace {
-
 Decoded decode_word(uint32_t word) {
     const Fields f{word};
     Decoded d;
@@ -297,6 +278,17 @@ Decoded decode_word(uint32_t word) {
 }
 
 } // namespace
+
+const char* op_mnemonic(Op op) { return kMnemonics[static_cast<unsigned>(op)]; }
+
+// Only stack adjustments (writes of $sp computed from $sp, such as
+// `addiu sp,sp,-24`) are checked: building a new $sp value in two steps
+// (lui, then ori) may pass through low values on the way.
+Decoded decode(uint32_t word) {
+    Decoded d = decode_word(word);
+    if (!(d.src_mask & (1u << 29))) d.flags &= ~kWritesSp;
+    return d;
+}
 
 bool has_delay_slot(Op op) {
     switch (op) {
