@@ -303,14 +303,4 @@ bool has_delay_slot(Op op) {
     }
 }
 
-bool is_branch_likely(Op op) {
-    switch (op) {
-    case Op::Beql: case Op::Bnel: case Op::Blezl: case Op::Bgtzl:
-    case Op::Bltzl: case Op::Bgezl: case Op::Bltzall: case Op::Bgezall:
-        return true;
-    default:
-        return false;
-    }
-}
-
 } // namespace m4k

@@ -77,7 +77,5 @@ Decoded decode(uint32_t word);
 
 // Branches and jumps that have a delay slot.
 bool has_delay_slot(Op op);
-// Branch-likely forms: the delay slot runs only when the branch is taken.
-bool is_branch_likely(Op op);
 
 } // namespace m4k

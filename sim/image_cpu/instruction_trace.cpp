@@ -21,7 +21,6 @@ void InstructionTrace::step(uint32_t pc) {
         text.replace(tab, 1, std::string(tab < 8 ? 8 - tab : 1, ' '));
     std::fprintf(out_, "%13llu %12.9f  %08x  %08x  %-36s %s\n", static_cast<unsigned long long>(now),
                  static_cast<double>(now) / kSysClockHz, pc, word, text.c_str(), cpu_.describe(pc).c_str());
-    ++lines_;
 }
 
 }  // namespace sim

@@ -16,7 +16,6 @@ public:
 
     // Before each instruction at `pc` (from the step hook).
     void step(uint32_t pc);
-    uint64_t lines() const { return lines_; }
 
     // The column heads.
     static const char* header();
@@ -24,7 +23,6 @@ public:
 private:
     const ImageCpu& cpu_;
     std::FILE* out_;
-    uint64_t lines_ = 0;
 };
 
 }  // namespace sim
